@@ -1,0 +1,153 @@
+// PersistentList: sharing, the in-place operations, reversal and release.
+#include "list/mod.hpp"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "support/tracked.hpp"
+
+namespace quil {
+namespace {
+
+using testing::CountingHeap;
+using testing::Tracked;
+using List = PersistentList<Tracked, CountingHeap>;
+
+std::vector<int> contents(const List& list) {
+    std::vector<int> out;
+    for (const Tracked& element : list) {
+        out.push_back(element.value());
+    }
+    return out;
+}
+
+List make_list(std::initializer_list<int> values) {
+    List list;
+    for (auto it = std::rbegin(values); it != std::rend(values); ++it) {
+        list.push_front_in_place(Tracked(*it));
+    }
+    return list;
+}
+
+void check(const List& list) {
+    list.check_invariants([](const Tracked& a, const Tracked& b) { return a.same_as(b); });
+}
+
+class ListTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        EXPECT_EQ(Tracked::live(), 0u);
+        EXPECT_EQ(CountingHeap::live_blocks, 0u);
+    }
+};
+
+TEST_F(ListTest, EmptyList) {
+    List list;
+    check(list);
+    EXPECT_TRUE(list.is_empty());
+    EXPECT_EQ(list.first(), nullptr);
+    EXPECT_EQ(list.last(), nullptr);
+    EXPECT_FALSE(list.drop_first().has_value());
+    EXPECT_FALSE(list.drop_first_in_place());
+}
+
+TEST_F(ListTest, PushOntoEmptyMakesFirstAndLastTheSameElement) {
+    List list = List().push_front(Tracked(7));
+    check(list);
+    EXPECT_EQ(list.len(), 1u);
+    EXPECT_TRUE(list.first()->same_as(*list.last()));
+}
+
+TEST_F(ListTest, PushLeavesSourceAndLastUnchanged) {
+    List source = make_list({1, 2});
+    List pushed = source.push_front(Tracked(0));
+    check(pushed);
+    EXPECT_EQ(contents(pushed), (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(contents(source), (std::vector<int>{1, 2}));
+    EXPECT_TRUE(pushed.last()->same_as(*source.last()));
+}
+
+TEST_F(ListTest, DropFirstOfOneElementGivesEmptyListWithoutLast) {
+    List one = make_list({1});
+    auto dropped = one.drop_first();
+    ASSERT_TRUE(dropped.has_value());
+    check(*dropped);
+    EXPECT_TRUE(dropped->is_empty());
+    EXPECT_EQ(dropped->last(), nullptr);
+    EXPECT_EQ(contents(one), (std::vector<int>{1}));
+}
+
+TEST_F(ListTest, ReverseBuildsNewChainSharingElements) {
+    List source = make_list({1, 2, 3});
+    List reversed = source.reverse();
+    check(reversed);
+    EXPECT_EQ(contents(reversed), (std::vector<int>{3, 2, 1}));
+    EXPECT_EQ(reversed.last()->value(), 1);
+    EXPECT_TRUE(reversed.last()->same_as(*source.first()));
+    EXPECT_EQ(contents(source), (std::vector<int>{1, 2, 3}));
+}
+
+TEST_F(ListTest, ReverseInPlaceOnCloneCopiesSharedNodesOnly) {
+    List source = make_list({1, 2, 3});
+    List clone = source;
+    const std::size_t before = CountingHeap::allocations;
+    clone.reverse_in_place();
+    EXPECT_EQ(CountingHeap::allocations - before, 3u);
+    check(clone);
+    check(source);
+    EXPECT_EQ(contents(clone), (std::vector<int>{3, 2, 1}));
+    EXPECT_EQ(contents(source), (std::vector<int>{1, 2, 3}));
+
+    // A chain the list holds alone is reversed without allocating.
+    const std::size_t again = CountingHeap::allocations;
+    clone.reverse_in_place();
+    EXPECT_EQ(CountingHeap::allocations, again);
+    EXPECT_EQ(contents(clone), (std::vector<int>{1, 2, 3}));
+}
+
+TEST_F(ListTest, CursorCountsRemaining) {
+    List list = make_list({1, 2, 3});
+    auto cursor = list.cursor();
+    EXPECT_EQ(cursor.remaining(), 3u);
+    EXPECT_EQ(cursor.next()->value(), 1);
+    EXPECT_EQ(cursor.remaining(), 2u);
+    cursor.next();
+    cursor.next();
+    EXPECT_EQ(cursor.remaining(), 0u);
+    EXPECT_EQ(cursor.next(), nullptr);
+}
+
+TEST_F(ListTest, ReleasingMillionElementListDoesNotRecurse) {
+    {
+        List list;
+        for (int i = 0; i < 1'000'000; ++i) {
+            list.push_front_in_place(Tracked(i));
+        }
+        EXPECT_EQ(Tracked::live(), 1'000'000u);
+    }
+    EXPECT_EQ(Tracked::live(), 0u);
+}
+
+TEST_F(ListTest, ReleasingOneOfTwoListsSharingATailKeepsTheOther) {
+    List tail = make_list({2, 3});
+    List a = tail.push_front(Tracked(1));
+    List b = tail.push_front(Tracked(10));
+    tail = List();
+    a = List();
+    EXPECT_EQ(contents(b), (std::vector<int>{10, 2, 3}));
+    EXPECT_EQ(Tracked::live(), 3u);
+    check(b);
+}
+
+TEST_F(ListTest, DroppingTheFirstNodeKeepsTheSharedRest) {
+    List list = make_list({1, 2, 3});
+    List copy = list;
+    ASSERT_TRUE(copy.drop_first_in_place());
+    check(copy);
+    EXPECT_EQ(contents(copy), (std::vector<int>{2, 3}));
+    EXPECT_EQ(contents(list), (std::vector<int>{1, 2, 3}));
+}
+
+}  // namespace
+}  // namespace quil

@@ -1,0 +1,56 @@
+// Test kit: elements that count their live instances, and a heap that counts blocks.
+// Every engine test ends by checking that nothing it made is still alive.
+#pragma once
+
+#include <cstddef>
+#include <cstdlib>
+#include <memory>
+
+#include "common/memory.hpp"
+
+namespace quil::testing {
+
+/// A list element handle: a shared int that counts how many distinct values are alive
+/// (copies of a handle share one value, as clones of an element do).
+class Tracked {
+public:
+    Tracked() = default;  // the absent element
+    explicit Tracked(int value) : value_(std::make_shared<Value>(value)) {}
+
+    int value() const { return value_->value; }
+    bool same_as(const Tracked& other) const { return value_ == other.value_; }
+    long use_count() const { return value_.use_count(); }
+
+    static std::size_t live() { return Value::live; }
+
+private:
+    struct Value {
+        explicit Value(int v) : value(v) { ++live; }
+        ~Value() { --live; }
+        Value(const Value&) = delete;
+        Value& operator=(const Value&) = delete;
+        int value;
+        static inline std::size_t live = 0;
+    };
+    std::shared_ptr<Value> value_;
+};
+
+/// Counts blocks and bytes in use and blocks ever allocated.
+struct CountingHeap {
+    static void* allocate(std::size_t size) {
+        ++allocations;
+        ++live_blocks;
+        live_bytes += size;
+        return SystemHeap::allocate(size);
+    }
+    static void deallocate(void* block, std::size_t size) noexcept {
+        --live_blocks;
+        live_bytes -= size;
+        SystemHeap::deallocate(block, size);
+    }
+    static inline std::size_t allocations = 0;
+    static inline std::size_t live_blocks = 0;
+    static inline std::size_t live_bytes = 0;
+};
+
+}  // namespace quil::testing
