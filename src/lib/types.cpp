@@ -1,0 +1,103 @@
+// Type creation from ClassSpecs, and guarded instance destruction.
+#include "lib/types.hpp"
+
+#include <string>
+#include <vector>
+
+#include "common/panic.hpp"
+#include "frame/attach.hpp"
+
+namespace quil {
+
+namespace {
+
+Outcome<py::Ref> create_type(const ClassSpec& spec) {
+    std::vector<PyType_Slot> slots;
+    if (spec.doc != nullptr) {
+        slots.push_back({Py_tp_doc, const_cast<char*>(spec.doc)});
+    }
+    bool has_new = false;
+    for (const PyType_Slot* slot = spec.slots; slot->slot != 0; ++slot) {
+        slots.push_back(*slot);
+        has_new = has_new || slot->slot == Py_tp_new;
+    }
+    slots.push_back({Py_tp_base, &PyBaseObject_Type});
+    slots.push_back({Py_tp_dealloc, reinterpret_cast<void*>(spec.dealloc)});
+    slots.push_back({0, nullptr});
+
+    PyType_Spec type_spec{};
+    type_spec.name = spec.qualified_name;
+    type_spec.basicsize = static_cast<int>(spec.basic_size);
+    type_spec.itemsize = 0;
+    // No BASETYPE (no subclassing), no HAVE_GC (never tracked), not IMMUTABLETYPE.
+    type_spec.flags = has_new ? 0u : static_cast<unsigned>(Py_TPFLAGS_DISALLOW_INSTANTIATION);
+    type_spec.slots = slots.data();
+    PyObject* type = PyType_FromSpec(&type_spec);
+    if (type == nullptr) {
+        return PendingError::fetch();
+    }
+    return py::Ref::steal(type);
+}
+
+}  // namespace
+
+Outcome<PyTypeObject*> type_object(ClassSpec& spec) {
+    auto cell = spec.cell.get_or_init([&] { return create_type(spec); });
+    if (!cell.ok()) {
+        return std::move(cell).take_error();
+    }
+    return reinterpret_cast<PyTypeObject*>(cell.value());
+}
+
+PyTypeObject* type_for_operation(ClassSpec& spec) {
+    if (PyObject* ready = spec.cell.get()) [[likely]] {
+        return reinterpret_cast<PyTypeObject*>(ready);
+    }
+    auto made = type_object(spec);
+    if (made.ok()) {
+        return made.value();
+    }
+    std::move(made).take_error().raise();
+    PyErr_WriteUnraisable(nullptr);
+    std::string name = spec.qualified_name;
+    name = name.substr(name.find('.') + 1);
+    panic("failed to create type object for `" + name + "`");
+}
+
+namespace detail {
+
+namespace {
+constexpr int kMaxNestedDeallocs = 256;
+thread_local int dealloc_depth = 0;
+thread_local bool draining = false;
+thread_local std::vector<PyObject*>* waiting = nullptr;
+}  // namespace
+
+void guarded_dealloc(PyObject* self, void (*destroy)(PyObject*)) noexcept {
+    AttachScope attach;
+    if (dealloc_depth >= kMaxNestedDeallocs) {
+        if (waiting == nullptr) {
+            waiting = new std::vector<PyObject*>;
+        }
+        waiting->push_back(self);
+        return;
+    }
+    ++dealloc_depth;
+    destroy(self);
+    --dealloc_depth;
+    if (dealloc_depth == 0 && !draining && waiting != nullptr && !waiting->empty()) {
+        // Each waiting object starts a fresh chain from depth 0; objects it queues in
+        // turn are taken by this same loop, so the stack never grows with the nesting.
+        draining = true;
+        while (!waiting->empty()) {
+            PyObject* next = waiting->back();
+            waiting->pop_back();
+            Py_TYPE(next)->tp_dealloc(next);
+        }
+        draining = false;
+    }
+}
+
+}  // namespace detail
+
+}  // namespace quil
