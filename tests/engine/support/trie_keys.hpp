@@ -1,0 +1,154 @@
+// Test kit for the hash trie: a key whose trie hash the test chooses (through the
+// identity hasher), which counts its live instances and its equality calls and can be
+// told to throw on its Nth comparison; the two map forms; helpers to read a trie back.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <stdexcept>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "map/hash_trie_map/mod.hpp"
+#include "support/tracked.hpp"
+
+namespace quil::testing {
+
+/// What a failing key comparison throws.
+struct EqFailure : std::runtime_error {
+    EqFailure() : std::runtime_error("key comparison failed") {}
+};
+
+/// The bookkeeping all TestKeys share.
+struct KeyLog {
+    static inline std::size_t live = 0;
+    static inline std::size_t eq_calls = 0;
+    /// The comparison (counted from 1 since the last reset) that throws; 0 = none.
+    static inline std::size_t fail_at = 0;
+    /// (stored id, probe id) of every comparison since the last reset.
+    static inline std::vector<std::pair<int, int>> calls;
+
+    static void reset() {
+        eq_calls = 0;
+        fail_at = 0;
+        calls.clear();
+    }
+    /// Makes the next comparison but `after` throw.
+    static void fail_after(std::size_t after) { fail_at = eq_calls + after + 1; }
+};
+
+/// A key with a chosen 64-bit feed. Keys are equal when their ids are; the tag tells
+/// apart key objects that are equal, so tests can see which object a map holds.
+class TestKey {
+public:
+    TestKey(std::uint64_t hash, int id, int tag = 0) : hash_(hash), id_(id), tag_(tag) {
+        ++KeyLog::live;
+    }
+    TestKey(const TestKey& other) : hash_(other.hash_), id_(other.id_), tag_(other.tag_) {
+        ++KeyLog::live;
+    }
+    TestKey(TestKey&& other) noexcept : hash_(other.hash_), id_(other.id_), tag_(other.tag_) {
+        ++KeyLog::live;
+    }
+    TestKey& operator=(const TestKey&) = default;
+    ~TestKey() { --KeyLog::live; }
+
+    std::uint64_t hash_feed() const noexcept { return hash_; }
+    bool equals(const TestKey& probe) const {
+        ++KeyLog::eq_calls;
+        KeyLog::calls.emplace_back(id_, probe.id_);
+        if (KeyLog::eq_calls == KeyLog::fail_at) {
+            throw EqFailure();
+        }
+        return id_ == probe.id_;
+    }
+
+    std::uint64_t hash() const { return hash_; }
+    int id() const { return id_; }
+    int tag() const { return tag_; }
+
+private:
+    std::uint64_t hash_;
+    int id_;
+    int tag_;
+};
+
+/// Under this hasher a key's feed is its trie hash, so tests build any shape directly.
+struct IdentityHasher {
+    static std::uint64_t hash(const HashBuilder& /*builder*/, std::uint64_t feed) noexcept {
+        return feed;
+    }
+};
+
+using TestMap = TrieMap<TestKey, Tracked, IdentityHasher, CountingHeap>;
+using TestSet = TrieSet<TestKey, IdentityHasher, CountingHeap>;
+
+/// The hash whose digit d (bits 6d..6d+5, depth d's slot) is digits[d]; later digits 0.
+constexpr std::uint64_t hash_of_digits(std::initializer_list<unsigned> digits) {
+    std::uint64_t hash = 0;
+    unsigned shift = 0;
+    for (unsigned d : digits) {
+        hash |= std::uint64_t{d} << shift;
+        shift += 6;
+    }
+    return hash;
+}
+
+/// The value stored for id `v` in either form.
+template <class Map>
+typename Map::mapped_type value_for(int v) {
+    if constexpr (std::is_same_v<typename Map::mapped_type, NoValue>) {
+        return NoValue{};
+    } else {
+        return Tracked(v);
+    }
+}
+
+template <class Map>
+Map put(const Map& map, const TestKey& key) {
+    return map.insert(key, value_for<Map>(key.id()));
+}
+
+template <class Map>
+bool put_in_place(Map& map, const TestKey& key) {
+    return map.insert_in_place(key, value_for<Map>(key.id()));
+}
+
+/// A map under the identity hasher holding `keys`, inserted in order.
+template <class Map>
+Map build(std::initializer_list<TestKey> keys) {
+    Map map = Map::create(HashBuilder{});
+    for (const TestKey& key : keys) {
+        put_in_place(map, key);
+    }
+    return map;
+}
+
+inline std::string print_key(const TestKey& key) {
+    std::string text = "k" + std::to_string(key.id());
+    if (key.tag() != 0) {
+        text += "/" + std::to_string(key.tag());
+    }
+    return text;
+}
+
+template <class Map>
+std::string dump(const Map& map) {
+    return map.dump(print_key);
+}
+
+/// Key ids in iteration order.
+template <class Map>
+std::vector<int> ids(const Map& map) {
+    std::vector<int> out;
+    auto it = map.iter();
+    while (const auto* entry = it.next()) {
+        out.push_back(entry->key().id());
+    }
+    return out;
+}
+
+}  // namespace quil::testing

@@ -1,0 +1,66 @@
+# Test helpers: keys with controlled hashes and equality, and elements whose
+# protocols fail on demand.
+
+
+class HashKey:
+    """A key with a chosen hash; equal to other HashKeys with the same name.
+
+    `error_on_eq` makes __eq__ raise; `eq_result` makes it return that object instead of
+    a bool. `eq_calls` counts the comparisons made on this key.
+    """
+
+    def __init__(self, hash_value, name, *, error_on_eq=None, eq_result=None):
+        self.hash_value = hash_value
+        self.name = name
+        self.error_on_eq = error_on_eq
+        self.eq_result = eq_result
+        self.eq_calls = 0
+
+    def __hash__(self):
+        return self.hash_value
+
+    def __eq__(self, other):
+        self.eq_calls += 1
+        if self.error_on_eq is not None:
+            raise self.error_on_eq
+        if self.eq_result is not None:
+            return self.eq_result
+        if not isinstance(other, HashKey):
+            return NotImplemented
+        return self.name == other.name
+
+    def __repr__(self):
+        return f"HashKey({self.hash_value}, {self.name!r})"
+
+
+class BadRepr:
+    """An element whose __repr__ raises."""
+
+    def __repr__(self):
+        raise ValueError("no repr")
+
+
+class Unhashable:
+    __hash__ = None
+
+    def __repr__(self):
+        return "Unhashable()"
+
+
+class BadHash:
+    """An element whose __hash__ raises ValueError."""
+
+    def __hash__(self):
+        raise ValueError("no hash")
+
+    def __repr__(self):
+        return "BadHash()"
+
+
+class BadEq:
+    """An element whose __eq__ raises; equality comparisons against it fail."""
+
+    def __eq__(self, other):
+        raise ValueError("no eq")
+
+    __hash__ = object.__hash__

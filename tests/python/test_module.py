@@ -1,0 +1,89 @@
+# The module's surface: __all__, the classes' identities, signatures and flags.
+import collections.abc
+import gc
+import importlib
+import inspect
+import sys
+
+import pytest
+
+import quil
+
+COLLECTIONS = ["HashTrieMap", "HashTrieSet", "List", "Stack", "Queue"]
+
+
+def test_all_lists_the_collection_classes_in_order():
+    built = [name for name in COLLECTIONS if hasattr(quil, name)]
+    assert quil.__all__ == built
+    assert "List" in built
+
+
+def test_reimport_gives_new_module_with_same_types():
+    list_type = quil.List
+    del sys.modules["quil"]
+    try:
+        again = importlib.import_module("quil")
+        assert again is not quil
+        assert again.List is list_type
+        assert again.__all__ == quil.__all__
+    finally:
+        sys.modules["quil"] = quil
+
+
+@pytest.mark.parametrize("name", ["List"])
+def test_collection_class_names(name):
+    cls = getattr(quil, name)
+    assert cls.__module__ == "quil"
+    assert cls.__name__ == cls.__qualname__ == name
+
+
+@pytest.mark.parametrize(
+    "cls, signature",
+    [(quil.List, "(*elements)")],
+    ids=lambda value: getattr(value, "__name__", value),
+)
+def test_text_signatures(cls, signature):
+    assert cls.__text_signature__ == signature
+    # The docstring is the signature line only.
+    assert cls.__doc__ is None or cls.__doc__ == ""
+
+
+def test_method_signatures_are_introspectable():
+    params = inspect.signature(quil.List.push_front).parameters
+    assert list(params) == ["self", "other"]
+    assert quil.List.push_front.__text_signature__ == "($self, other)"
+    assert quil.List.drop_first.__text_signature__ == "($self)"
+
+
+@pytest.mark.parametrize("cls", [quil.List], ids=lambda c: c.__name__)
+def test_classes_cannot_be_subclassed(cls):
+    with pytest.raises(TypeError, match="not an acceptable base type"):
+        type("Sub", (cls,), {})
+
+
+@pytest.mark.parametrize("make", [lambda: quil.List([1, 2])], ids=["List"])
+def test_instances_are_not_tracked_by_the_gc(make):
+    assert not gc.is_tracked(make())
+
+
+@pytest.mark.parametrize(
+    "make_iterator", [lambda: iter(quil.List([1]))], ids=["ListIterator"]
+)
+def test_iterator_classes_are_not_instantiable_nor_exported(make_iterator):
+    cls = type(make_iterator())
+    assert cls.__module__ == "quil"
+    assert not hasattr(quil, cls.__name__)
+    with pytest.raises(TypeError, match="cannot create"):
+        cls()
+
+
+def test_list_is_not_registered_as_a_sequence():
+    assert not isinstance(quil.List(), collections.abc.Sequence)
+
+
+def test_class_attributes_can_be_assigned():
+    quil.List.extra = 1
+    try:
+        assert quil.List().extra == 1
+    finally:
+        del quil.List.extra

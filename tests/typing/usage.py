@@ -1,0 +1,15 @@
+# Type-checked with `mypy --strict tests/typing`: how the stubs read in user code.
+# A line marked `type: ignore[...]` must stay an error (strict mode reports unused ignores).
+from quil import List
+
+numbers: List[int] = List([1, 2, 3])
+pushed: List[int] = numbers.push_front(0)
+mixed: List[int | str] = numbers.push_front("a")
+first: int = numbers.first
+rest: List[int] = numbers.rest
+backwards: List[int] = reversed(numbers)
+total: int = sum(numbers)
+length: int = len(numbers)
+empty = List()
+wrong: List[str] = List([1, 2])  # type: ignore[list-item]
+numbers.first = 5  # type: ignore[misc]
