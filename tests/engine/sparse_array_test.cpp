@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -51,7 +52,6 @@ TEST_F(SparseArrayTest, RankCountsOccupiedSlotsBelow) {
         EXPECT_EQ(a->rank(slot), rank) << "slot " << slot;
     }
     EXPECT_EQ(a->size(), 4u);
-    a->bitmap = 0;
 }
 
 TEST_F(SparseArrayTest, GrowsFromEmptyTo64InDoublingStepsKeepingSlotOrder) {

@@ -16,11 +16,12 @@ def assert_no_leak(workload, rounds=8, warmup=3):
     """Runs `workload` repeatedly; the total refcount must settle (no steady growth)."""
     for _ in range(warmup):
         workload()
-    deltas = []
-    for _ in range(rounds):
+    # Preallocated, so that recording a delta does not itself hold a new reference.
+    deltas = [0] * rounds
+    for i in range(rounds):
         before = sys.gettotalrefcount()
         workload()
-        deltas.append(sys.gettotalrefcount() - before)
+        deltas[i] = sys.gettotalrefcount() - before
     assert sum(deltas[-4:]) <= 0, deltas
 
 
