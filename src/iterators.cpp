@@ -66,19 +66,23 @@ Outcome<py::Ref> make_iterator(ClassSpec& spec, Walk walk) {
     return new_instance(type_for_operation(spec), std::move(payload));
 }
 
-/// List and Stack: the front element, then the list without it.
+/// List and Stack: front to back. The walk keeps its snapshot whole and moves a cursor
+/// over it, which yields exactly what dropping the first element at every step would,
+/// without touching any node's count.
 struct ListWalk {
-    ListValue list;
+    explicit ListWalk(ListValue snapshot)
+        : list(std::move(snapshot)), cursor(list.cursor()) {}
 
     Outcome<py::Ref> step() {
-        const py::HeldRef* front = list.first();
+        const py::HeldRef* front = cursor.next();
         if (front == nullptr) {
             return py::Ref();
         }
-        py::Ref element = front->ref();
-        list.drop_first_in_place();
-        return element;
+        return front->ref();
     }
+
+    ListValue list;
+    ListValue::Cursor cursor;
 };
 
 }  // namespace
@@ -88,7 +92,7 @@ ClassSpec kListIteratorClass{
     iterator_slots<ListWalk>, dealloc_instance<IteratorPayload<ListWalk>>, {}};
 
 Outcome<py::Ref> make_list_iterator(ListValue list) {
-    return make_iterator(kListIteratorClass, ListWalk{std::move(list)});
+    return make_iterator(kListIteratorClass, ListWalk(std::move(list)));
 }
 
 }  // namespace quil

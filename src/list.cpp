@@ -43,9 +43,22 @@ Outcome<py::Ref> list_new(PyTypeObject* type, const ParsedArgs& args) {
         py::Ref reversed =
             builtins ? py::Ref::steal(PyObject_GetAttrString(builtins.get(), "reversed"))
                      : py::Ref();
-        py::Ref backwards =
-            reversed ? py::Ref::steal(PyObject_CallOneArg(reversed.get(), elements[0]))
-                     : py::Ref();
+        if (!reversed) {
+            return PendingError::fetch();
+        }
+        PyObject* source = elements[0];
+        if (reversed.get() == reinterpret_cast<PyObject*>(&PyReversed_Type) &&
+            (PyList_CheckExact(source) || PyTuple_CheckExact(source))) {
+            // What the built-in reversed() of an exact list or tuple yields, read straight
+            // from its items: no Python code runs in between, so the result is the same.
+            const Py_ssize_t size = PySequence_Fast_GET_SIZE(source);
+            PyObject** items = PySequence_Fast_ITEMS(source);
+            for (Py_ssize_t i = 0; i < size; ++i) {
+                list.push_front_in_place(py::HeldRef::borrow(items[size - 1 - i]));
+            }
+            return new_instance(type, std::move(list));
+        }
+        py::Ref backwards = py::Ref::steal(PyObject_CallOneArg(reversed.get(), source));
         py::Ref iterator = backwards ? py::Ref::steal(PyObject_GetIter(backwards.get()))
                                      : py::Ref();
         if (!iterator) {

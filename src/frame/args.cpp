@@ -180,8 +180,17 @@ private:
 
 Outcome<ParsedArgs> parse_fastcall(const ArgumentSpec& spec, Extras extras,
                                    PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    ArgumentParser parser(spec, extras);
     const auto positional_count = static_cast<std::size_t>(PyVectorcall_NARGS(nargs));
+    if (kwnames == nullptr && positional_count >= spec.required &&
+        positional_count <= spec.positional.size() && spec.keyword_only.empty()) {
+        // The common call: a plain positional argument list that fits.
+        ParsedArgs parsed;
+        for (std::size_t i = 0; i < positional_count; ++i) {
+            parsed.slots_[i] = args[i];
+        }
+        return parsed;
+    }
+    ArgumentParser parser(spec, extras);
     if (auto status = parser.positional(args, positional_count); !status.ok()) {
         return std::move(status).take_error();
     }

@@ -51,6 +51,8 @@ public:
 
 private:
     friend class ArgumentParser;
+    friend Outcome<ParsedArgs> parse_fastcall(const ArgumentSpec&, Extras, PyObject* const*,
+                                              Py_ssize_t, PyObject*);
     std::array<PyObject*, kMaxSlots> slots_{};
     std::span<PyObject* const> extra_positional_;
     py::Ref extra_keywords_;

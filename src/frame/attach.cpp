@@ -11,7 +11,7 @@ namespace quil {
 
 namespace detail {
 
-thread_local std::intptr_t attach_count __attribute__((tls_model("initial-exec"))) = 0;
+constinit thread_local ThreadState thread_state __attribute__((tls_model("initial-exec")));
 std::atomic<bool> deferred_pending{false};
 
 namespace {
@@ -51,11 +51,11 @@ void attach_prohibited() noexcept {
 }  // namespace detail
 
 CallbackAttach::CallbackAttach() {
-    if (detail::attach_count > 0) {
-        ++detail::attach_count;
+    if (detail::thread_state.attach_count > 0) {
+        ++detail::thread_state.attach_count;
         return;
     }
-    if (detail::attach_count < 0) {
+    if (detail::thread_state.attach_count < 0) {
         detail::attach_prohibited();
     }
     if (!Py_IsInitialized() || Py_IsFinalizing()) {
@@ -63,11 +63,11 @@ CallbackAttach::CallbackAttach() {
     }
     state_ = PyGILState_Ensure();
     ensured_ = true;
-    ++detail::attach_count;
+    ++detail::thread_state.attach_count;
 }
 
 CallbackAttach::~CallbackAttach() {
-    --detail::attach_count;
+    --detail::thread_state.attach_count;
     if (ensured_) {
         PyGILState_Release(state_);
     }

@@ -11,13 +11,22 @@
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 namespace quil {
 
 namespace detail {
+
+/// Everything the frame keeps per thread, in one constant-initialised block.
+struct ThreadState {
+    std::intptr_t attach_count = 0;  // > 0 inside a frame; < 0 while attaching is forbidden
+    int dealloc_depth = 0;           // nesting of instance destructions (see types.cpp)
+    bool draining = false;
+    std::vector<PyObject*>* waiting = nullptr;
+};
 // Initial-exec: one instruction per access on the hot path of every call. The module
 // uses a few bytes of the static TLS surplus that the C library keeps for dlopen.
-extern thread_local std::intptr_t attach_count __attribute__((tls_model("initial-exec")));
+extern constinit thread_local ThreadState thread_state __attribute__((tls_model("initial-exec")));
 extern std::atomic<bool> deferred_pending;
 void drain_deferred_releases() noexcept;
 void defer_release(PyObject* object) noexcept;
@@ -29,15 +38,15 @@ void defer_release(PyObject* object) noexcept;
 class AttachScope {
 public:
     AttachScope() noexcept {
-        if (detail::attach_count < 0) [[unlikely]] {
+        if (detail::thread_state.attach_count < 0) [[unlikely]] {
             detail::attach_prohibited();
         }
-        ++detail::attach_count;
+        ++detail::thread_state.attach_count;
         if (detail::deferred_pending.load(std::memory_order_relaxed)) [[unlikely]] {
             detail::drain_deferred_releases();
         }
     }
-    ~AttachScope() { --detail::attach_count; }
+    ~AttachScope() { --detail::thread_state.attach_count; }
     AttachScope(const AttachScope&) = delete;
     AttachScope& operator=(const AttachScope&) = delete;
 };
@@ -60,7 +69,7 @@ private:
 
 /// Releases one reference: at once when the thread is attached, later otherwise.
 inline void release_reference(PyObject* object) noexcept {
-    if (detail::attach_count > 0) [[likely]] {
+    if (detail::thread_state.attach_count > 0) [[likely]] {
         Py_DECREF(object);
     } else {
         detail::defer_release(object);

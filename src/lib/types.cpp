@@ -68,33 +68,32 @@ namespace detail {
 
 namespace {
 constexpr int kMaxNestedDeallocs = 256;
-thread_local int dealloc_depth = 0;
-thread_local bool draining = false;
-thread_local std::vector<PyObject*>* waiting = nullptr;
 }  // namespace
 
 void guarded_dealloc(PyObject* self, void (*destroy)(PyObject*)) noexcept {
     AttachScope attach;
-    if (dealloc_depth >= kMaxNestedDeallocs) {
-        if (waiting == nullptr) {
-            waiting = new std::vector<PyObject*>;
+    ThreadState& state = thread_state;
+    if (state.dealloc_depth >= kMaxNestedDeallocs) {
+        if (state.waiting == nullptr) {
+            state.waiting = new std::vector<PyObject*>;
         }
-        waiting->push_back(self);
+        state.waiting->push_back(self);
         return;
     }
-    ++dealloc_depth;
+    ++state.dealloc_depth;
     destroy(self);
-    --dealloc_depth;
-    if (dealloc_depth == 0 && !draining && waiting != nullptr && !waiting->empty()) {
+    --state.dealloc_depth;
+    if (state.dealloc_depth == 0 && !state.draining && state.waiting != nullptr &&
+        !state.waiting->empty()) {
         // Each waiting object starts a fresh chain from depth 0; objects it queues in
         // turn are taken by this same loop, so the stack never grows with the nesting.
-        draining = true;
-        while (!waiting->empty()) {
-            PyObject* next = waiting->back();
-            waiting->pop_back();
+        state.draining = true;
+        while (!state.waiting->empty()) {
+            PyObject* next = state.waiting->back();
+            state.waiting->pop_back();
             Py_TYPE(next)->tp_dealloc(next);
         }
-        draining = false;
+        state.draining = false;
     }
 }
 

@@ -46,10 +46,13 @@ PyTypeObject* type_for_operation(ClassSpec& spec);
 /// stays with the caller (and is released with it).
 template <class Payload>
 Outcome<py::Ref> new_instance(PyTypeObject* type, Payload&& payload) {
-    PyObject* object = type->tp_alloc(type, 0);
+    // What object.__new__ does for these types (no GC header, no instance dict), minus
+    // zeroing memory that the payload's constructor overwrites.
+    PyObject* object = static_cast<PyObject*>(PyObject_Malloc(sizeof(Instance<Payload>)));
     if (object == nullptr) {
-        return PendingError::fetch();
+        return PendingError::message(PyExc_MemoryError, "");
     }
+    PyObject_Init(object, type);
     ::new (&payload_of<Payload>(object)) Payload(std::move(payload));
     return py::Ref::steal(object);
 }

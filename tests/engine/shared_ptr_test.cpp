@@ -69,14 +69,16 @@ TEST_F(SharedPtrTest, TakeOrCopyOnSharedHandleLeavesBlockToOtherHolder) {
     EXPECT_EQ(*other, "x");
 }
 
-TEST_F(SharedPtrTest, ReleaseIntoInnerOnlyForTheLastOwner) {
+TEST_F(SharedPtrTest, ReleaseWithRunsLastRitesOnlyForTheLastOwner) {
     Ptr a = Ptr::make("x");
     Ptr b = a;
-    EXPECT_FALSE(Ptr::release_into_inner(std::move(b)).has_value());
+    std::string seen;
+    auto keep = [&](std::string& payload) { seen = std::move(payload); };
+    EXPECT_FALSE(Ptr::release_with(std::move(b), keep));
     EXPECT_TRUE(a.unique());
-    auto inner = Ptr::release_into_inner(std::move(a));
-    ASSERT_TRUE(inner.has_value());
-    EXPECT_EQ(*inner, "x");
+    EXPECT_EQ(seen, "");
+    EXPECT_TRUE(Ptr::release_with(std::move(a), keep));
+    EXPECT_EQ(seen, "x");
 }
 
 TEST(SharedPtrDeathTest, CountOverflowAborts) {

@@ -51,7 +51,11 @@ public:
         ListNode& operator=(ListNode&&) = delete;
         /// Frees the chain behind this node by a loop, so that dropping the last handle
         /// to a long private chain never recurses once per node.
-        ~ListNode() { release_chain(std::move(next)); }
+        ~ListNode() {
+            if (next) {
+                release_chain(std::move(next));
+            }
+        }
 
         NodePtr next;
         T value;
@@ -225,11 +229,12 @@ private:
     /// drops one count on the first node someone else still holds.
     static void release_chain(NodePtr node) noexcept {
         while (node) {
-            std::optional<ListNode> owned = NodePtr::release_into_inner(std::move(node));
-            if (!owned) {
+            NodePtr next;
+            if (!NodePtr::release_with(std::move(node),
+                                       [&](ListNode& freed) { next = std::move(freed.next); })) {
                 return;
             }
-            node = std::move(owned->next);
+            node = std::move(next);
         }
     }
 

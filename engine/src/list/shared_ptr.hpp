@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <optional>
 #include <utility>
 
 #include "common/memory.hpp"
@@ -126,16 +125,23 @@ public:
         return T(std::as_const(*owned));
     }
 
-    /// Releases `handle`. When it was the last owner, the payload is moved out and
-    /// handed back instead of destroyed, so chains can be freed by a loop.
-    static std::optional<T> release_into_inner(SharedPtr&& handle) noexcept {
+    /// Releases `handle`. When it was the last owner, `last_rites(payload)` runs before
+    /// the payload is destroyed and its block freed (so a chain can hand over its tail
+    /// and be freed by a loop), and the result is true.
+    template <class F>
+    static bool release_with(SharedPtr&& handle, F&& last_rites) noexcept {
         Block* block = std::exchange(handle.block_, nullptr);
-        if (block == nullptr || !detail::release_is_last(block->count)) {
-            return std::nullopt;
+        if (block == nullptr) {
+            return false;
         }
-        std::optional<T> payload(std::move(block->payload));
+        // A unique handle cannot gain owners behind our back (cloning needs a handle),
+        // so the only owner frees without an atomic read-modify-write.
+        if (!detail::is_unique(block->count) && !detail::release_is_last(block->count)) {
+            return false;
+        }
+        last_rites(block->payload);
         heap_delete<Block, H>(block);
-        return payload;
+        return true;
     }
 
 private:

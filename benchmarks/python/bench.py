@@ -1,0 +1,190 @@
+"""Speed and memory of quil against its peers, measured in one run.
+
+Every group runs the same workload on quil and on its peers (Python's built-in
+collections and pyrsistent), interleaved and repeated, and prints the median time per
+operation with the ratio quil/peer. Memory is measured with tracemalloc.
+
+    python benchmarks/python/bench.py                 # all groups, sizes 10, 1000, 100000
+    python benchmarks/python/bench.py --only list     # groups whose name contains "list"
+    python benchmarks/python/bench.py --sizes 100000 --repeat 9
+
+Class families add their groups with the @group decorator below.
+"""
+
+import argparse
+import gc
+import random
+import statistics
+import sys
+import time
+import tracemalloc
+
+import pyrsistent
+
+import quil
+
+GROUPS = []
+
+
+def group(name, *, baseline_first=True):
+    """Registers a workload group.
+
+    The decorated function takes the size n and returns (ops, cases): `ops` is the
+    number of operations one run performs (the time is divided by it), and `cases` maps
+    a label to a zero-argument callable that performs one run. The first case is quil's;
+    ratios are quil's time over each other case's.
+    """
+
+    def register(build):
+        GROUPS.append((name, build))
+        return build
+
+    return register
+
+
+def memory_group(name):
+    """Registers a memory comparison: the function takes n and returns (count, cases),
+    where each case builds and returns a structure; bytes per element are measured with
+    tracemalloc while the structure is alive."""
+
+    def register(build):
+        GROUPS.append((name, build, "memory"))
+        return build
+
+    return register
+
+
+def keys(n, seed=1):
+    rng = random.Random(seed)
+    return [f"k{rng.getrandbits(48):x}" for _ in range(n)]
+
+
+# ---------------------------------------------------------------- List
+
+
+@group("list: push_front chain")
+def list_push_front(n):
+    items = list(range(n))
+
+    def quil_chain():
+        lst = quil.List()
+        for x in items:
+            lst = lst.push_front(x)
+
+    def plist_chain():
+        lst = pyrsistent.plist()
+        for x in items:
+            lst = lst.cons(x)
+
+    def tuple_copy():  # copy-then-modify of an immutable built-in, for scale
+        t = ()
+        for x in items[: min(n, 2000)]:
+            t = (x,) + t
+
+    cases = {"quil.List.push_front": quil_chain, "pyrsistent.plist.cons": plist_chain}
+    if n <= 2000:
+        cases["tuple copy-then-prepend"] = tuple_copy
+    return n, cases
+
+
+@group("list: iterate")
+def list_iterate(n):
+    items = list(range(n))
+    q = quil.List(items)
+    p = pyrsistent.plist(items)
+
+    def run(collection):
+        def loop():
+            for _ in collection:
+                pass
+
+        return loop
+
+    return n, {"quil.List": run(q), "list": run(items), "pyrsistent.plist": run(p)}
+
+
+@group("list: construct from a list")
+def list_construct(n):
+    items = list(range(n))
+    return n, {
+        "quil.List(x)": lambda: quil.List(items),
+        "list(x)": lambda: list(items),
+        "pyrsistent.plist(x)": lambda: pyrsistent.plist(items),
+    }
+
+
+@memory_group("list: memory per element")
+def list_memory(n):
+    items = list(range(n))
+    return n, {
+        "quil.List": lambda: quil.List(items),
+        "pyrsistent.plist": lambda: pyrsistent.plist(items),
+        "list": lambda: list(items),
+    }
+
+
+# ---------------------------------------------------------------- driver
+
+
+def time_case(fn, ops):
+    gc.collect()
+    gc.disable()
+    try:
+        start = time.perf_counter_ns()
+        fn()
+        return (time.perf_counter_ns() - start) / ops
+    finally:
+        gc.enable()
+
+
+def measure_memory(make, count):
+    gc.collect()
+    tracemalloc.start()
+    try:
+        before = tracemalloc.get_traced_memory()[0]
+        structure = make()
+        after = tracemalloc.get_traced_memory()[0]
+        del structure
+    finally:
+        tracemalloc.stop()
+    return (after - before) / count
+
+
+def run_group(entry, n, repeat):
+    name, build, *kind = entry
+    count, cases = build(n)
+    labels = list(cases)
+    if kind == ["memory"]:
+        results = {label: measure_memory(cases[label], count) for label in labels}
+        unit = "B/element"
+    else:
+        samples = {label: [] for label in labels}
+        for _ in range(repeat):  # interleaved: every case once per round
+            for label in labels:
+                samples[label].append(time_case(cases[label], count))
+        results = {label: statistics.median(samples[label]) for label in labels}
+        unit = "ns/op"
+    ours = results[labels[0]]
+    print(f"\n{name}  (n={n})")
+    for label in labels:
+        ratio = "" if label == labels[0] else f"   quil/this = {ours / results[label]:.2f}"
+        print(f"  {label:<38} {results[label]:>12.1f} {unit}{ratio}")
+    return results
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--only", default="", help="run groups whose name contains this")
+    parser.add_argument("--sizes", default="10,1000,100000")
+    parser.add_argument("--repeat", type=int, default=7)
+    args = parser.parse_args(argv)
+    sizes = [int(s) for s in args.sizes.split(",")]
+    print(f"Python {sys.version.split()[0]}, quil from {quil.__file__}")
+    for entry in GROUPS:
+        if args.only in entry[0]:
+            for n in sizes:
+                run_group(entry, n, args.repeat)
+
+
+if __name__ == "__main__":
+    main()
