@@ -1,6 +1,4 @@
 // SparseArray: rank, growth of the inline slots, copies, and the index checks.
-#include "map/hash_trie_map/sparse_array_usize/mod.hpp"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "map/hash_trie_map/sparse_array_usize/mod.hpp"
 #include "support/tracked.hpp"
 
 namespace quil {
@@ -46,7 +45,7 @@ protected:
 TEST_F(SparseArrayTest, RankCountsOccupiedSlotsBelow) {
     Owned a(Array::make(0));
     a->bitmap = (1ull << 0) | (1ull << 5) | (1ull << 6) | (1ull << 63);
-    const std::pair<unsigned, unsigned> cases[] = {{0, 0}, {1, 1}, {5, 1}, {6, 2},
+    const std::pair<unsigned, unsigned> cases[] = {{0, 0}, {1, 1},  {5, 1}, {6, 2},
                                                    {7, 3}, {62, 3}, {63, 3}};
     for (auto [slot, rank] : cases) {
         EXPECT_EQ(a->rank(slot), rank) << "slot " << slot;
@@ -68,9 +67,8 @@ TEST_F(SparseArrayTest, GrowsFromEmptyTo64InDoublingStepsKeepingSlotOrder) {
     }
     Owned owned(array);
     // Capacity after the 1st, 4th, 5th, 8th, 9th, 16th, 17th, 32nd, 33rd and 64th child.
-    const std::pair<std::size_t, unsigned> expected[] = {{1, 4},   {4, 4},   {5, 8},   {8, 8},
-                                                         {9, 16},  {16, 16}, {17, 32}, {32, 32},
-                                                         {33, 64}, {64, 64}};
+    const std::pair<std::size_t, unsigned> expected[] = {
+        {1, 4}, {4, 4}, {5, 8}, {8, 8}, {9, 16}, {16, 16}, {17, 32}, {32, 32}, {33, 64}, {64, 64}};
     for (auto [count, capacity] : expected) {
         EXPECT_EQ(capacities[count - 1], capacity) << "after " << count << " children";
     }

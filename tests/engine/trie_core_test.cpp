@@ -1,7 +1,5 @@
 // Hash trie lookup and insertion: shapes, equality discipline, collision buckets,
 // copy on write, and failing key comparisons.
-#include "map/hash_trie_map/mod.hpp"
-
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -9,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "map/hash_trie_map/mod.hpp"
 #include "support/tracked.hpp"
 #include "support/trie_keys.hpp"
 
@@ -79,8 +78,9 @@ TYPED_TEST(TrieCore, EqualHashesMeetInABucketAtDepth11NewestFirst) {
     // The colliding key is compared with k1 at every level of the chain it builds
     // (depths 1 to 11), and once more by the bucket insert at depth 11.
     EXPECT_EQ(KeyLog::calls, Calls(12, {1, 2}));
+    // The root was copied for the insertion, with one spare slot.
     EXPECT_EQ(dump(map),
-              "branch 1/4\n"
+              "branch 1/2\n"
               "  5: branch 1/4\n"
               "    0: branch 1/4\n"
               "      0: branch 1/4\n"

@@ -275,9 +275,7 @@ public:
         copy.insert_in_place(std::move(key), std::move(value));
         return copy;
     }
-    TrieMap insert(K key) const
-        requires std::same_as<V, NoValue>
-    {
+    TrieMap insert(K key) const requires std::same_as<V, NoValue> {
         return insert(std::move(key), NoValue{});
     }
 
@@ -294,9 +292,7 @@ public:
         ++size_;
         return true;
     }
-    bool insert_in_place(K key)
-        requires std::same_as<V, NoValue>
-    {
+    bool insert_in_place(K key) requires std::same_as<V, NoValue> {
         return insert_in_place(std::move(key), NoValue{});
     }
 
@@ -383,24 +379,25 @@ private:
     /// its path.
     std::uint64_t check_slot(const Ref& slot, unsigned depth, std::uint64_t prefix,
                              bool is_root) const {
-        const std::string where = " at depth " + std::to_string(depth) + ", path " + hex(prefix);
+        const auto broken = [&](const std::string& what) {
+            panic("trie invariant: " + what + " at depth " + std::to_string(depth) + ", path " +
+                  hex(prefix));
+        };
         if (slot.is_null()) {
-            panic("trie invariant: empty slot" + where);
+            broken("empty slot");
         }
         if (slot.use_count() == 0) {
-            panic("trie invariant: a block with count 0" + where);
+            broken("a block with count 0");
         }
         const std::uint64_t path_mask =
             detail::exhausted(depth) ? ~std::uint64_t{0}
                                      : (std::uint64_t{1} << (detail::kBitsPerLevel * depth)) - 1;
         const auto check_entry = [&](const Entry& entry) {
             if ((entry.hash() & path_mask) != prefix) {
-                panic("trie invariant: entry hash " + hex(entry.hash()) +
-                      " does not follow its path" + where);
+                broken("entry hash " + hex(entry.hash()) + " does not follow its path");
             }
             if (hash_of(entry.key()) != entry.hash()) {
-                panic("trie invariant: entry hash " + hex(entry.hash()) +
-                      " is not its key's hash" + where);
+                broken("entry hash " + hex(entry.hash()) + " is not its key's hash");
             }
         };
         if (slot.is_entry()) {
@@ -410,14 +407,13 @@ private:
         if (slot.is_collision()) {
             const auto& list = slot.collision()->list;
             if (depth != detail::kCollisionDepth) {
-                panic("trie invariant: collision bucket away from depth 11" + where);
+                broken("collision bucket away from depth 11");
             }
             if (list.len() < 2) {
-                panic("trie invariant: collision bucket with fewer than two entries" + where);
+                broken("collision bucket with fewer than two entries");
             }
-            list.check_invariants([](const EntryWithHash& a, const EntryWithHash& b) {
-                return a.get() == b.get();
-            });
+            list.check_invariants(
+                [](const EntryWithHash& a, const EntryWithHash& b) { return a.get() == b.get(); });
             for (const EntryWithHash& element : list) {
                 check_entry(element.entry());
             }
@@ -425,24 +421,24 @@ private:
         }
         const auto& branch = *slot.branch();
         if (depth > detail::kMaxBranchDepth) {
-            panic("trie invariant: branch below depth 10" + where);
+            broken("branch below depth 10");
         }
         if (branch.len != branch.size() || branch.len > branch.capacity ||
             branch.capacity > Ref::Branch::kMaxCapacity) {
-            panic("trie invariant: branch with len " + std::to_string(branch.len) +
-                  ", capacity " + std::to_string(branch.capacity) + " and " +
-                  std::to_string(branch.size()) + " bits set" + where);
+            broken("branch with len " + std::to_string(branch.len) + ", capacity " +
+                   std::to_string(branch.capacity) + " and " + std::to_string(branch.size()) +
+                   " bits set");
         }
         for (unsigned r = branch.len; r < branch.capacity; ++r) {
             if (!branch.slots()[r].is_null()) {
-                panic("trie invariant: occupied slot beyond the branch's len" + where);
+                broken("occupied slot beyond the branch's len");
             }
         }
         if (!is_root && branch.len == 0) {
-            panic("trie invariant: empty branch below the root" + where);
+            broken("empty branch below the root");
         }
         if (!is_root && branch.len == 1 && branch.first().is_entry()) {
-            panic("trie invariant: branch whose only child is a single-entry leaf" + where);
+            broken("branch whose only child is a single-entry leaf");
         }
         std::uint64_t found = 0;
         for (std::uint64_t bits = branch.bitmap; bits != 0; bits &= bits - 1) {
@@ -462,8 +458,8 @@ private:
         if (slot.is_null()) {
             out += "null\n";
         } else if (slot.is_entry()) {
-            out += "entry " + hex(slot.entry()->hash()) + " " + print_key(slot.entry()->key()) +
-                   "\n";
+            out +=
+                "entry " + hex(slot.entry()->hash()) + " " + print_key(slot.entry()->key()) + "\n";
         } else if (slot.is_collision()) {
             const auto& list = slot.collision()->list;
             out += "collision " + std::to_string(list.len()) + "\n";
@@ -473,8 +469,8 @@ private:
             }
         } else {
             const auto& branch = *slot.branch();
-            out += "branch " + std::to_string(branch.len) + "/" +
-                   std::to_string(branch.capacity) + "\n";
+            out += "branch " + std::to_string(branch.len) + "/" + std::to_string(branch.capacity) +
+                   "\n";
             for (std::uint64_t bits = branch.bitmap; bits != 0; bits &= bits - 1) {
                 const auto i = static_cast<unsigned>(std::countr_zero(bits));
                 dump_slot(out, *branch.get(i), depth + 1, std::to_string(i) + ": ", print_key);

@@ -34,10 +34,11 @@ struct NoValue {
 /// throw: the operation is then abandoned (see the essay in mod.hpp).
 template <class K>
 concept TrieKey = std::is_nothrow_move_constructible_v<K> && std::is_nothrow_destructible_v<K> &&
-                  requires(const K& stored, const K& probe) {
-                      { stored.hash_feed() } noexcept -> std::same_as<std::uint64_t>;
-                      { stored.equals(probe) } -> std::same_as<bool>;
-                  };
+    requires(const K& stored, const K& probe) {
+    { stored.hash_feed() }
+    noexcept->std::same_as<std::uint64_t>;
+    { stored.equals(probe) } -> std::same_as<bool>;
+};
 
 /// Values are opaque to the engine: moved in, released, never compared or hashed.
 template <class V>
@@ -47,7 +48,8 @@ concept TrieValue = std::is_nothrow_move_constructible_v<V> && std::is_nothrow_d
 /// hashers that return a chosen hash to build any trie shape directly.
 template <class Hs>
 concept TrieHasher = requires(const HashBuilder& builder, std::uint64_t feed) {
-    { Hs::hash(builder, feed) } noexcept -> std::same_as<std::uint64_t>;
+    { Hs::hash(builder, feed) }
+    noexcept->std::same_as<std::uint64_t>;
 };
 
 namespace detail {
@@ -190,7 +192,8 @@ struct Collision : NodeHeader {
 
     Collision() noexcept : NodeHeader(NodeKind::kCollision) {}
     /// The shallow copy: a list clone (the nodes stay shared).
-    Collision(const Collision& other) noexcept : NodeHeader(NodeKind::kCollision), list(other.list) {}
+    Collision(const Collision& other) noexcept
+        : NodeHeader(NodeKind::kCollision), list(other.list) {}
 
     List list;
 };
@@ -335,7 +338,9 @@ public:
         }
     }
 
-    void push_back(T&& item) noexcept { ::new (static_cast<void*>(items_ + size_++)) T(std::move(item)); }
+    void push_back(T&& item) noexcept {
+        ::new (static_cast<void*>(items_ + size_++)) T(std::move(item));
+    }
     /// Removes and returns the last item.
     T pop_back() noexcept {
         T item(std::move(items_[--size_]));

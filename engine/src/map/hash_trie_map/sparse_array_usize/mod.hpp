@@ -85,8 +85,8 @@ public:
     }
 
     Slot* slots() noexcept {
-        return std::launder(reinterpret_cast<Slot*>(reinterpret_cast<std::byte*>(this) +
-                                                    sizeof(SparseArray)));
+        return std::launder(
+            reinterpret_cast<Slot*>(reinterpret_cast<std::byte*>(this) + sizeof(SparseArray)));
     }
     const Slot* slots() const noexcept { return const_cast<SparseArray*>(this)->slots(); }
 
