@@ -85,6 +85,29 @@ struct ListWalk {
     ListValue::Cursor cursor;
 };
 
+/// Stack (top down) and Queue (oldest to newest): like ListWalk, the walk keeps its
+/// snapshot whole and moves the value's cursor over it, yielding exactly what a pop or
+/// a dequeue per step would. A queue's cursor walks front_list node by node, then reads
+/// rear_list from its end through an array it builds on reaching it; no node is copied.
+template <class Value>
+struct CursorWalk {
+    explicit CursorWalk(Value snapshot) : value(std::move(snapshot)), cursor(value.cursor()) {}
+
+    Outcome<py::Ref> step() {
+        const py::HeldRef* front = cursor.next();
+        if (front == nullptr) {
+            return py::Ref();
+        }
+        return front->ref();
+    }
+
+    Value value;
+    typename Value::Cursor cursor;
+};
+
+using StackWalk = CursorWalk<StackValue>;
+using QueueWalk = CursorWalk<QueueValue>;
+
 }  // namespace
 
 ClassSpec kListIteratorClass{
@@ -93,6 +116,22 @@ ClassSpec kListIteratorClass{
 
 Outcome<py::Ref> make_list_iterator(ListValue list) {
     return make_iterator(kListIteratorClass, ListWalk(std::move(list)));
+}
+
+ClassSpec kStackIteratorClass{
+    "quil.StackIterator", nullptr, sizeof(Instance<IteratorPayload<StackWalk>>),
+    iterator_slots<StackWalk>, dealloc_instance<IteratorPayload<StackWalk>>, {}};
+
+ClassSpec kQueueIteratorClass{
+    "quil.QueueIterator", nullptr, sizeof(Instance<IteratorPayload<QueueWalk>>),
+    iterator_slots<QueueWalk>, dealloc_instance<IteratorPayload<QueueWalk>>, {}};
+
+Outcome<py::Ref> make_stack_iterator(StackValue stack) {
+    return make_iterator(kStackIteratorClass, StackWalk(std::move(stack)));
+}
+
+Outcome<py::Ref> make_queue_iterator(QueueValue queue) {
+    return make_iterator(kQueueIteratorClass, QueueWalk(std::move(queue)));
 }
 
 }  // namespace quil

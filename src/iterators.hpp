@@ -43,5 +43,9 @@ PendingError already_mutably_borrowed();
 
 /// A new ListIterator over `list` (already a private copy).
 Outcome<py::Ref> make_list_iterator(ListValue list);
+/// A new StackIterator over `stack` (already a private copy), top down.
+Outcome<py::Ref> make_stack_iterator(StackValue stack);
+/// A new QueueIterator over `queue` (already a private copy), oldest first.
+Outcome<py::Ref> make_queue_iterator(QueueValue queue);
 
 }  // namespace quil

@@ -68,6 +68,8 @@ Status module_exec(PyObject* module) {
     };
     const Public classes[] = {
         {"List", &kListClass},
+        {"Stack", &kStackClass},
+        {"Queue", &kQueueClass},
     };
     for (const Public& entry : classes) {
         auto type = type_object(*entry.spec);
