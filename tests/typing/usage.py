@@ -13,3 +13,18 @@ length: int = len(numbers)
 empty = List()
 wrong: List[str] = List([1, 2])  # type: ignore[list-item]
 numbers.first = 5  # type: ignore[misc]
+
+from quil import Queue, Stack
+
+waiting: Queue[int] = Queue([1, 2]).enqueue(3)
+served: Queue[int] = waiting.dequeue()
+oldest: int = waiting.peek()
+idle: bool = waiting.is_empty()
+queued_in_order: list[int] = list(Queue(1, 2, 3))
+either: Queue[int | str] = waiting.enqueue("x")
+plates: Stack[str] = Stack("a", "b").push("c")
+top: str = plates.peek()
+fewer: Stack[str] = plates.pop()
+from_generator: Stack[int] = Stack(i for i in range(3))
+plates.is_empty()  # type: ignore[attr-defined]
+wrong_queue: Queue[str] = Queue([1, 2])  # type: ignore[list-item]
