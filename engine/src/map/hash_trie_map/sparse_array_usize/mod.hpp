@@ -18,6 +18,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <string>
 #include <type_traits>
@@ -42,18 +43,8 @@ public:
     /// A unique (count 1) empty branch with room for `capacity` children. Capacity 0 is
     /// the empty branch of a new map's root.
     static SparseArray* make(unsigned capacity) {
-        static_assert(std::is_nothrow_default_constructible_v<Slot> &&
-                      std::is_nothrow_move_constructible_v<Slot> &&
-                      std::is_nothrow_move_assignable_v<Slot> &&
-                      std::is_nothrow_copy_constructible_v<Slot>);
-        static_assert(alignof(Slot) <= alignof(SparseArray) &&
-                      sizeof(SparseArray) % alignof(Slot) == 0);
-        void* block = H::allocate(bytes_for(capacity));
-        auto* array = ::new (block) SparseArray(capacity);
-        Slot* slots = array->slots();
-        for (unsigned i = 0; i < capacity; ++i) {
-            ::new (static_cast<void*>(slots + i)) Slot();
-        }
+        SparseArray* array = allocate(capacity);
+        std::uninitialized_value_construct_n(array->slots(), capacity);
         return array;
     }
 
@@ -62,10 +53,12 @@ public:
     /// usually follows does not reallocate.
     static SparseArray* copy_of(const SparseArray& source) {
         const unsigned len = source.len;
-        SparseArray* copy = make(std::min(len + 1, kMaxCapacity));
+        const unsigned capacity = std::min(len + 1, kMaxCapacity);
+        SparseArray* copy = allocate(capacity);
         copy->bitmap = source.bitmap;
         copy->len = source.len;
-        std::copy(source.slots(), source.slots() + len, copy->slots());
+        Slot* end = std::uninitialized_copy_n(source.slots(), len, copy->slots());
+        std::uninitialized_value_construct_n(end, capacity - len);
         return copy;
     }
 
@@ -166,14 +159,26 @@ private:
         capacity = static_cast<std::uint8_t>(slot_capacity);
     }
 
+    /// A block with its head made and its slots not yet constructed.
+    static SparseArray* allocate(unsigned capacity) {
+        static_assert(std::is_nothrow_default_constructible_v<Slot> &&
+                      std::is_nothrow_move_constructible_v<Slot> &&
+                      std::is_nothrow_move_assignable_v<Slot> &&
+                      std::is_nothrow_copy_constructible_v<Slot>);
+        static_assert(alignof(Slot) <= alignof(SparseArray) &&
+                      sizeof(SparseArray) % alignof(Slot) == 0);
+        return ::new (H::allocate(bytes_for(capacity))) SparseArray(capacity);
+    }
+
     /// Moves a full unique branch into a block twice as large (at least 4 slots) and
     /// frees the old block. The new block takes over the old one's single count.
     static SparseArray* grow(SparseArray* full) {
         const unsigned capacity = std::max(kMinGrowth, 2u * full->capacity);
-        SparseArray* grown = make(capacity);
+        SparseArray* grown = allocate(capacity);
         grown->bitmap = full->bitmap;
         grown->len = full->len;
-        std::move(full->slots(), full->slots() + full->len, grown->slots());
+        Slot* end = std::uninitialized_move_n(full->slots(), full->len, grown->slots()).second;
+        std::uninitialized_value_construct_n(end, capacity - full->len);
         destroy(full);
         return grown;
     }
