@@ -30,7 +30,7 @@ def test_reimport_gives_new_module_with_same_types():
         sys.modules["quil"] = quil
 
 
-@pytest.mark.parametrize("name", ["List"])
+@pytest.mark.parametrize("name", ["List", "Stack", "Queue"])
 def test_collection_class_names(name):
     cls = getattr(quil, name)
     assert cls.__module__ == "quil"
@@ -39,7 +39,8 @@ def test_collection_class_names(name):
 
 @pytest.mark.parametrize(
     "cls, signature",
-    [(quil.List, "(*elements)")],
+    [(quil.List, "(*elements)"),
+     (quil.Stack, "(*args)"), (quil.Queue, "(*elements)")],
     ids=lambda value: getattr(value, "__name__", value),
 )
 def test_text_signatures(cls, signature):
@@ -55,19 +56,44 @@ def test_method_signatures_are_introspectable():
     assert quil.List.drop_first.__text_signature__ == "($self)"
 
 
-@pytest.mark.parametrize("cls", [quil.List], ids=lambda c: c.__name__)
+@pytest.mark.parametrize(
+    "method, signature",
+    [
+        (quil.Queue.peek, "($self)"),
+        (quil.Queue.is_empty, "($self)"),
+        (quil.Queue.enqueue, "($self, value)"),
+        (quil.Queue.dequeue, "($self)"),
+        (quil.Stack.peek, "($self)"),
+        (quil.Stack.pop, "($self)"),
+        (quil.Stack.push, "($self, other)"),
+    ],
+    ids=lambda value: getattr(value, "__qualname__", None),
+)
+def test_queue_and_stack_method_signatures(method, signature):
+    assert method.__text_signature__ == signature
+    assert method.__doc__ is None
+
+
+@pytest.mark.parametrize(
+    "cls", [quil.List, quil.Stack, quil.Queue], ids=lambda c: c.__name__
+)
 def test_classes_cannot_be_subclassed(cls):
     with pytest.raises(TypeError, match="not an acceptable base type"):
         type("Sub", (cls,), {})
 
 
-@pytest.mark.parametrize("make", [lambda: quil.List([1, 2])], ids=["List"])
+@pytest.mark.parametrize("make", [lambda: quil.List([1, 2]),
+     lambda: quil.Stack(1, 2), lambda: quil.Queue(1, 2),
+     lambda: iter(quil.Stack(1, 2)), lambda: iter(quil.Queue(1, 2))], ids=["List", "Stack", "Queue",
+         "StackIterator", "QueueIterator"])
 def test_instances_are_not_tracked_by_the_gc(make):
     assert not gc.is_tracked(make())
 
 
 @pytest.mark.parametrize(
-    "make_iterator", [lambda: iter(quil.List([1]))], ids=["ListIterator"]
+    "make_iterator", [lambda: iter(quil.List([1])),
+     lambda: iter(quil.Stack([1])), lambda: iter(quil.Queue([1]))], ids=["ListIterator",
+         "StackIterator", "QueueIterator"]
 )
 def test_iterator_classes_are_not_instantiable_nor_exported(make_iterator):
     cls = type(make_iterator())

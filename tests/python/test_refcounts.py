@@ -1,11 +1,12 @@
 # Reference leaks: on the debug interpreter, repeating a workload must leave the total
 # reference count where it was. Skipped on release builds (no sys.gettotalrefcount).
+import pickle
 import sys
 
 import pytest
 
 from helpers import BadRepr
-from quil import List
+from quil import List, Queue, Stack
 
 pytestmark = pytest.mark.skipif(
     not hasattr(sys, "gettotalrefcount"), reason="needs a debug interpreter"
@@ -60,3 +61,56 @@ def list_workload():
 
 def test_list_operations_do_not_leak():
     assert_no_leak(list_workload)
+
+
+def failing_generator():
+    yield object()
+    raise ValueError("stop")
+
+
+def swallow(call, *errors):
+    try:
+        call()
+    except errors:
+        pass
+
+
+def queue_workload():
+    for i in range(300):
+        q = Queue(range(i % 7)).enqueue(object()).enqueue(str(i))
+        d = q.dequeue()
+        mixed = d.enqueue([i])
+        _ = list(q), list(mixed), len(q), q.peek(), d.peek(), q.is_empty(), repr(mixed)
+        _ = q == Queue(list(q)), d != q.dequeue(), hash(d)
+        it = iter(mixed)
+        _ = next(it), next(it)  # abandoned before its rear list
+        swallow(lambda: hash(mixed), TypeError)
+        swallow(lambda: pickle.dumps(q), TypeError)
+    for call in (lambda: Queue().peek(), lambda: Queue().dequeue(), lambda: Queue(5),
+                 lambda: Queue(failing_generator()), lambda: Queue(1, x=2),
+                 lambda: Queue().enqueue()):
+        swallow(call, IndexError, TypeError, ValueError)
+    repr(Queue([BadRepr()]))
+
+
+def stack_workload():
+    for i in range(300):
+        s = Stack(range(i % 7)).push(object()).push(str(i))
+        p = s.pop()
+        mixed = p.push([i])
+        _ = list(s), list(mixed), len(s), s.peek(), p.peek(), repr(mixed)
+        _ = s == Stack(list(s)[::-1]), p != s, hash(p)
+        it = iter(mixed)
+        _ = next(it)
+        swallow(lambda: hash(mixed), TypeError)
+        swallow(lambda: pickle.dumps(s), TypeError)
+    for call in (lambda: Stack().peek(), lambda: Stack().pop(), lambda: Stack(5),
+                 lambda: Stack(failing_generator()), lambda: Stack(1, x=2),
+                 lambda: Stack().push()):
+        swallow(call, IndexError, TypeError, ValueError)
+    repr(Stack([BadRepr()]))
+
+
+@pytest.mark.parametrize("workload", [queue_workload, stack_workload], ids=["Queue", "Stack"])
+def test_queue_and_stack_operations_do_not_leak(workload):
+    assert_no_leak(workload)
