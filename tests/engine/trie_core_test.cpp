@@ -263,6 +263,18 @@ TEST_F(TrieInsertMap, FailingComparisonAnywhereLeavesTheReceiverIntact) {
             EXPECT_EQ(KeyLog::live, keys) << c.name << " " << fail;
             EXPECT_EQ(Tracked::live(), values) << c.name << " " << fail;
             map.check_invariants();
+
+            // A private record that fails in place is only fit to be released, and
+            // releasing it frees everything it took.
+            {
+                TestMap working = map;
+                KeyLog::fail_after(fail);
+                EXPECT_THROW(working.insert_in_place(c.inserted, Tracked(0)), EqFailure);
+                KeyLog::reset();
+            }
+            EXPECT_EQ(dump(map), before) << c.name << " " << fail;
+            EXPECT_EQ(CountingHeap::live_blocks, blocks) << c.name << " " << fail;
+            EXPECT_EQ(KeyLog::live, keys) << c.name << " " << fail;
         }
     }
 }

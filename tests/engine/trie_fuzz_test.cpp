@@ -3,8 +3,10 @@
 // or without a key comparison that throws) and then checks every version against its
 // model, so old versions are re-checked after new ones were derived from them.
 //
-// In CI it runs as seeded GoogleTests. Built with -DQUIL_LIBFUZZER (and clang's
-// -fsanitize=fuzzer) the same driver is a libFuzzer target.
+// In CI it runs as seeded GoogleTests. Built as below, the same driver is a libFuzzer
+// target (its first input byte picks the universe):
+//   clang++ -std=c++20 -O1 -g -DQUIL_LIBFUZZER -fsanitize=fuzzer,address,undefined
+//           -Iengine/src -Itests/engine tests/engine/trie_fuzz_test.cpp -o trie_fuzzer
 #include <gtest/gtest.h>
 
 #include <array>

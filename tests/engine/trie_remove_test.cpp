@@ -168,6 +168,15 @@ TYPED_TEST(TrieRemove, FailingComparisonAnywhereLeavesTheReceiverIntact) {
             EXPECT_EQ(CountingHeap::live_blocks, blocks);
             EXPECT_EQ(KeyLog::live, keys);
             map.check_invariants();
+            {
+                auto working = map;
+                KeyLog::fail_after(fail);
+                EXPECT_THROW(working.remove_in_place(removed), EqFailure);
+                KeyLog::reset();
+            }
+            EXPECT_EQ(dump(map), before) << removed.id() << " " << fail;
+            EXPECT_EQ(CountingHeap::live_blocks, blocks);
+            EXPECT_EQ(KeyLog::live, keys);
         }
     }
 }
