@@ -134,4 +134,101 @@ Outcome<py::Ref> make_queue_iterator(QueueValue queue) {
     return make_iterator(kQueueIteratorClass, QueueWalk(std::move(queue)));
 }
 
+namespace {
+
+/// Maps and sets: the entries of the private snapshot in trie order, through a cursor
+/// kept between steps. Each step does what taking the first entry and removing it from
+/// the snapshot would show Python code: the entry that comes next, one call of the
+/// stored key's __eq__ with itself (built-in value types compare with themselves without
+/// running code, so the call is skipped for them), and, when that call fails, the
+/// iterator left where it was. A key that is not equal to itself (a float NaN) is
+/// yielded once like any other.
+template <class Value, class Yield>
+struct TrieWalk {
+    explicit TrieWalk(Value snapshot) : value(std::move(snapshot)), cursor(value.iter()) {}
+
+    Outcome<py::Ref> step() {
+        const typename Value::Entry* entry = std::exchange(retry, nullptr);
+        if (entry == nullptr) {
+            entry = cursor.next();
+            if (entry == nullptr) {
+                return py::Ref();
+            }
+        }
+        if (entry->key().self_comparison_runs_code()) {
+            try {
+                (void)entry->key().equals(entry->key());
+            } catch (...) {
+                retry = entry;  // offered again by the next step
+                throw;
+            }
+        }
+        return Yield::make(*entry);
+    }
+
+    Value value;
+    typename Value::Iter cursor;
+    const typename Value::Entry* retry = nullptr;
+};
+
+struct YieldKey {
+    template <class Entry>
+    static Outcome<py::Ref> make(const Entry& entry) {
+        return py::Ref::borrow(entry.key().object());
+    }
+};
+
+struct YieldValue {
+    static Outcome<py::Ref> make(const MapValue::Entry& entry) { return entry.value().ref(); }
+};
+
+struct YieldItem {
+    static Outcome<py::Ref> make(const MapValue::Entry& entry) {
+        PyObject* item = PyTuple_New(2);
+        if (item == nullptr) {
+            PyErr_WriteUnraisable(nullptr);
+            panic("could not create the (key, value) tuple of an items iterator");
+        }
+        PyTuple_SET_ITEM(item, 0, Py_NewRef(entry.key().object()));
+        PyTuple_SET_ITEM(item, 1, entry.value().ref().release());
+        return py::Ref::steal(item);
+    }
+};
+
+using KeysWalk = TrieWalk<MapValue, YieldKey>;
+using ValuesWalk = TrieWalk<MapValue, YieldValue>;
+using ItemsWalk = TrieWalk<MapValue, YieldItem>;
+using SetWalk = TrieWalk<SetValue, YieldKey>;
+
+template <class Walk>
+constexpr Py_ssize_t kIteratorSize = sizeof(Instance<IteratorPayload<Walk>>);
+
+}  // namespace
+
+ClassSpec kKeysIteratorClass{"quil.KeysIterator", nullptr, kIteratorSize<KeysWalk>,
+                             iterator_slots<KeysWalk>,
+                             dealloc_instance<IteratorPayload<KeysWalk>>, {}};
+ClassSpec kValuesIteratorClass{"quil.ValuesIterator", nullptr, kIteratorSize<ValuesWalk>,
+                               iterator_slots<ValuesWalk>,
+                               dealloc_instance<IteratorPayload<ValuesWalk>>, {}};
+ClassSpec kItemsIteratorClass{"quil.ItemsIterator", nullptr, kIteratorSize<ItemsWalk>,
+                              iterator_slots<ItemsWalk>,
+                              dealloc_instance<IteratorPayload<ItemsWalk>>, {}};
+ClassSpec kSetIteratorClass{"quil.SetIterator", nullptr, kIteratorSize<SetWalk>,
+                            iterator_slots<SetWalk>, dealloc_instance<IteratorPayload<SetWalk>>,
+                            {}};
+
+Outcome<py::Ref> make_keys_iterator(MapValue map) {
+    return make_iterator(kKeysIteratorClass, KeysWalk(std::move(map)));
+}
+Outcome<py::Ref> make_values_iterator(MapValue map) {
+    return make_iterator(kValuesIteratorClass, ValuesWalk(std::move(map)));
+}
+Outcome<py::Ref> make_items_iterator(MapValue map) {
+    return make_iterator(kItemsIteratorClass, ItemsWalk(std::move(map)));
+}
+Outcome<py::Ref> make_set_iterator(SetValue set) {
+    return make_iterator(kSetIteratorClass, SetWalk(std::move(set)));
+}
+
 }  // namespace quil

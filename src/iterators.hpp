@@ -7,6 +7,7 @@
 #include <atomic>
 
 #include "frame/outcome.hpp"
+#include "map.hpp"
 #include "values.hpp"
 
 namespace quil {
@@ -47,5 +48,12 @@ Outcome<py::Ref> make_list_iterator(ListValue list);
 Outcome<py::Ref> make_stack_iterator(StackValue stack);
 /// A new QueueIterator over `queue` (already a private copy), oldest first.
 Outcome<py::Ref> make_queue_iterator(QueueValue queue);
+
+/// Iterators over a private copy of a map or set: keys, values, (key, value) tuples, and
+/// set elements, in the trie's order.
+Outcome<py::Ref> make_keys_iterator(MapValue map);
+Outcome<py::Ref> make_values_iterator(MapValue map);
+Outcome<py::Ref> make_items_iterator(MapValue map);
+Outcome<py::Ref> make_set_iterator(SetValue set);
 
 }  // namespace quil

@@ -38,6 +38,22 @@ Status add_to_module(PyObject* module, const char* name, PyObject* object) {
 }
 
 /// Calls collections.abc.<abc>.register(cls), reading the attribute afresh.
+/// collections.abc.Mapping.register(HashTrieMap), with Mapping from the process-wide cache.
+Status register_mapping() {
+    auto type = type_object(kHashTrieMapClass);
+    if (!type.ok()) {
+        return std::move(type).take_error();
+    }
+    static PyObject* const register_name = PyUnicode_InternFromString("register");
+    PyObject* args[] = {abc_mapping(), reinterpret_cast<PyObject*>(type.value())};
+    py::Ref result = py::Ref::steal(PyObject_VectorcallMethod(
+        register_name, args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    if (!result) {
+        return PendingError::fetch();
+    }
+    return Unit{};
+}
+
 [[maybe_unused]] Status register_with(PyObject* abc_module, const char* abc, ClassSpec& spec) {
     auto type = type_object(spec);
     if (!type.ok()) {
@@ -67,6 +83,7 @@ Status module_exec(PyObject* module) {
         ClassSpec* spec;
     };
     const Public classes[] = {
+        {"HashTrieMap", &kHashTrieMapClass},
         {"List", &kListClass},
         {"Stack", &kStackClass},
         {"Queue", &kQueueClass},
@@ -81,6 +98,9 @@ Status module_exec(PyObject* module) {
         if (!added.ok()) {
             return added;
         }
+    }
+    if (Status registered = register_mapping(); !registered.ok()) {
+        return registered;
     }
     return Unit{};
 }

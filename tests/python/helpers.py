@@ -22,7 +22,8 @@ class HashKey:
     def __eq__(self, other):
         self.eq_calls += 1
         if self.error_on_eq is not None:
-            raise self.error_on_eq
+            # A fresh exception each time: re-raising one instance grows its traceback.
+            raise type(self.error_on_eq)(*self.error_on_eq.args)
         if self.eq_result is not None:
             return self.eq_result
         if not isinstance(other, HashKey):

@@ -6,8 +6,33 @@ import quil
 L = quil.List([1, 2])
 Q = quil.Queue(1, 2)
 S = quil.Stack(1, 2)
+M = quil.HashTrieMap({"a": 1})
 
 CASES = [
+    ("map-get-missing", lambda: quil.HashTrieMap.get(M), TypeError,
+     "HashTrieMap.get() missing 1 required positional argument: 'key'"),
+    ("map-get-too-many", lambda: M.get(1, 2, 3), TypeError,
+     "HashTrieMap.get() takes from 1 to 2 positional arguments but 3 were given"),
+    ("map-get-multiple", lambda: M.get(1, key=1), TypeError,
+     "HashTrieMap.get() got multiple values for argument 'key'"),
+    ("map-insert-too-many", lambda: M.insert(1, 2, 3), TypeError,
+     "HashTrieMap.insert() takes 2 positional arguments but 3 were given"),
+    ("map-insert-keyword", lambda: M.insert(1, 2, foo=3), TypeError,
+     "HashTrieMap.insert() got an unexpected keyword argument 'foo'"),
+    ("map-insert-one-missing", lambda: M.insert(1), TypeError,
+     "HashTrieMap.insert() missing 1 required positional argument: 'value'"),
+    ("map-insert-two-missing", lambda: M.insert(), TypeError,
+     "HashTrieMap.insert() missing 2 required positional arguments: 'key' and 'value'"),
+    ("map-new-too-many", lambda: quil.HashTrieMap(1, 2), TypeError,
+     "HashTrieMap.__new__() takes from 0 to 1 positional arguments but 2 were given"),
+    ("map-new-multiple", lambda: quil.HashTrieMap({}, value={}), TypeError,
+     "HashTrieMap.__new__() got multiple values for argument 'value'"),
+    ("map-remove-missing", lambda: M.remove(), TypeError,
+     "HashTrieMap.remove() missing 1 required positional argument: 'key'"),
+    ("map-convert-missing", lambda: quil.HashTrieMap.convert(), TypeError,
+     "HashTrieMap.convert() missing 1 required positional argument: 'value'"),
+    ("map-fromkeys-too-many", lambda: quil.HashTrieMap.fromkeys(1, 2, 3), TypeError,
+     "HashTrieMap.fromkeys() takes from 1 to 2 positional arguments but 3 were given"),
     # (id, call, exception type, message)
     ("missing", lambda: L.push_front(), TypeError,
      "List.push_front() missing 1 required positional argument: 'other'"),
@@ -56,7 +81,20 @@ def test_argument_errors(call, error, message):
     assert getattr(info.value, "__notes__", None) is None
 
 
-def test_keyword_argument_by_name():
+def test_keyword_arguments_by_name():
     assert list(L.push_front(other=0)) == [0, 1, 2]
     assert list(Q.enqueue(value=3)) == [1, 2, 3]
     assert list(S.push(other=3)) == [3, 2, 1]
+    assert M.get(key="a", default=2) == 1
+    assert M.insert(value=2, key="b")["b"] == 2
+    assert quil.HashTrieMap.fromkeys(keys=[1], val=2)[1] == 2
+
+
+def test_unknown_keywords_of_the_map_constructor_become_entries():
+    assert dict(quil.HashTrieMap(value={}, x=1).items()) == {"x": 1}
+
+
+def test_unhashable_argument_gets_the_note():
+    with pytest.raises(TypeError, match="unhashable type: 'list'") as info:
+        M.get([])
+    assert info.value.__notes__ == ["while processing 'key'"]

@@ -30,7 +30,7 @@ def test_reimport_gives_new_module_with_same_types():
         sys.modules["quil"] = quil
 
 
-@pytest.mark.parametrize("name", ["List", "Stack", "Queue"])
+@pytest.mark.parametrize("name", ["HashTrieMap", "List", "Stack", "Queue"])
 def test_collection_class_names(name):
     cls = getattr(quil, name)
     assert cls.__module__ == "quil"
@@ -39,7 +39,7 @@ def test_collection_class_names(name):
 
 @pytest.mark.parametrize(
     "cls, signature",
-    [(quil.List, "(*elements)"),
+    [(quil.HashTrieMap, "(value=None, **kwds)"), (quil.List, "(*elements)"),
      (quil.Stack, "(*args)"), (quil.Queue, "(*elements)")],
     ids=lambda value: getattr(value, "__name__", value),
 )
@@ -50,6 +50,10 @@ def test_text_signatures(cls, signature):
 
 
 def test_method_signatures_are_introspectable():
+    get = inspect.signature(quil.HashTrieMap.get)
+    assert list(get.parameters) == ["self", "key", "default"]
+    assert get.parameters["default"].default is None
+    assert quil.HashTrieMap.fromkeys.__text_signature__ == "($type, keys, val=None)"
     params = inspect.signature(quil.List.push_front).parameters
     assert list(params) == ["self", "other"]
     assert quil.List.push_front.__text_signature__ == "($self, other)"
@@ -75,25 +79,33 @@ def test_queue_and_stack_method_signatures(method, signature):
 
 
 @pytest.mark.parametrize(
-    "cls", [quil.List, quil.Stack, quil.Queue], ids=lambda c: c.__name__
+    "cls", [quil.HashTrieMap, quil.List, quil.Stack, quil.Queue], ids=lambda c: c.__name__
 )
 def test_classes_cannot_be_subclassed(cls):
     with pytest.raises(TypeError, match="not an acceptable base type"):
         type("Sub", (cls,), {})
 
 
-@pytest.mark.parametrize("make", [lambda: quil.List([1, 2]),
+@pytest.mark.parametrize(
+    "make",
+    [lambda: quil.HashTrieMap({"a": [1]}), lambda: quil.HashTrieMap().keys(),
+     lambda: quil.List([1, 2]),
      lambda: quil.Stack(1, 2), lambda: quil.Queue(1, 2),
-     lambda: iter(quil.Stack(1, 2)), lambda: iter(quil.Queue(1, 2))], ids=["List", "Stack", "Queue",
-         "StackIterator", "QueueIterator"])
+     lambda: iter(quil.Stack(1, 2)), lambda: iter(quil.Queue(1, 2))],
+    ids=["HashTrieMap", "KeysView", "List", "Stack", "Queue",
+         "StackIterator", "QueueIterator"],
+)
 def test_instances_are_not_tracked_by_the_gc(make):
     assert not gc.is_tracked(make())
 
 
 @pytest.mark.parametrize(
-    "make_iterator", [lambda: iter(quil.List([1])),
-     lambda: iter(quil.Stack([1])), lambda: iter(quil.Queue([1]))], ids=["ListIterator",
-         "StackIterator", "QueueIterator"]
+    "make_iterator",
+    [lambda: iter(quil.HashTrieMap()), lambda: iter(quil.HashTrieMap().values()),
+     lambda: iter(quil.HashTrieMap().items()), lambda: iter(quil.List([1])),
+     lambda: iter(quil.Stack([1])), lambda: iter(quil.Queue([1]))],
+    ids=["KeysIterator", "ValuesIterator", "ItemsIterator", "ListIterator",
+         "StackIterator", "QueueIterator"],
 )
 def test_iterator_classes_are_not_instantiable_nor_exported(make_iterator):
     cls = type(make_iterator())
@@ -101,6 +113,23 @@ def test_iterator_classes_are_not_instantiable_nor_exported(make_iterator):
     assert not hasattr(quil, cls.__name__)
     with pytest.raises(TypeError, match="cannot create"):
         cls()
+
+
+@pytest.mark.parametrize(
+    "make_view, name", [(lambda m: m.keys(), "KeysView"), (lambda m: m.values(), "ValuesView"),
+                        (lambda m: m.items(), "ItemsView")],
+    ids=["keys", "values", "items"],
+)
+def test_view_classes_are_not_instantiable_nor_exported(make_view, name):
+    cls = type(make_view(quil.HashTrieMap()))
+    assert (cls.__module__, cls.__qualname__) == ("quil", name)
+    assert not hasattr(quil, name)
+    with pytest.raises(TypeError):
+        cls()
+
+
+def test_map_is_registered_as_a_mapping():
+    assert isinstance(quil.HashTrieMap(), collections.abc.Mapping)
 
 
 def test_list_is_not_registered_as_a_sequence():

@@ -5,8 +5,8 @@ import sys
 
 import pytest
 
-from helpers import BadRepr
-from quil import List, Queue, Stack
+from helpers import BadRepr, HashKey
+from quil import HashTrieMap, List, Queue, Stack
 
 pytestmark = pytest.mark.skipif(
     not hasattr(sys, "gettotalrefcount"), reason="needs a debug interpreter"
@@ -61,6 +61,42 @@ def list_workload():
 
 def test_list_operations_do_not_leak():
     assert_no_leak(list_workload)
+
+
+def map_workload():
+    for i in range(200):
+        m = HashTrieMap({str(j): [j] for j in range(i % 9)}, extra=object())
+        m = m.insert(HashKey(3, "a"), 1).insert(HashKey(3, "b"), object())
+        _ = m[HashKey(3, "a")], HashKey(3, "c") in m, m.get("missing", 0), len(m)
+        _ = list(m), list(m.keys()), list(m.values()), list(m.items()), repr(m)
+        _ = repr(m.keys()), repr(m.values()), repr(m.items()), ("extra", 1) in m.items()
+        _ = m.remove(HashKey(3, "a")).discard("zz"), m.update({"u": 1}, [("v", 2)], w=3)
+        _ = m == HashTrieMap(m), m != m.insert("x", 1), m.__reduce__()
+        _ = HashTrieMap.fromkeys(range(i % 5), 0), HashTrieMap.convert([(1, 2)])
+        try:
+            hash(m)
+        except TypeError:
+            pass
+    for bad in ([1], [(1, 2, 3)], 5, [([], 1)]):
+        try:
+            HashTrieMap(bad)
+        except (TypeError, ValueError):
+            pass
+    m = HashTrieMap({HashKey(1, "a", error_on_eq=ValueError("boom")): 1, "b": 2})
+    for operation in (lambda: m[HashKey(1, "z")], lambda: m.insert(HashKey(1, "z"), 0)):
+        try:
+            operation()
+        except BaseException:
+            pass
+    for missing in (lambda: m["missing"], lambda: m.remove("missing"), lambda: m[[]]):
+        try:
+            missing()
+        except (KeyError, TypeError):
+            pass
+
+
+def test_map_operations_do_not_leak():
+    assert_no_leak(map_workload)
 
 
 def failing_generator():

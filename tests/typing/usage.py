@@ -14,6 +14,20 @@ empty = List()
 wrong: List[str] = List([1, 2])  # type: ignore[list-item]
 numbers.first = 5  # type: ignore[misc]
 
+from quil import HashTrieMap
+
+prices: HashTrieMap[str, float] = HashTrieMap({"tea": 2.5})
+by_keyword: HashTrieMap[str, int] = HashTrieMap(a=1, b=2)
+from_pairs: HashTrieMap[int, str] = HashTrieMap([(1, "one")])
+cheaper: HashTrieMap[str, float] = prices.insert("water", 0.5)
+price: float = prices["tea"]
+maybe: float | None = prices.get("coffee")
+with_default: float | str = prices.get("coffee", "n/a")
+names: list[str] = list(prices)
+defaults: HashTrieMap[str, None] = HashTrieMap.fromkeys(["a", "b"])
+pairs: list[tuple[str, float]] = list(prices.items())
+prices.insert(1, 2.0)  # type: ignore[arg-type]
+
 from quil import Queue, Stack
 
 waiting: Queue[int] = Queue([1, 2]).enqueue(3)

@@ -1,0 +1,73 @@
+// Key equality: the bridge from the trie's eq to Python's __eq__.
+#include "key.hpp"
+
+#include "common/panic.hpp"
+#include "frame/attach.hpp"
+#include "frame/errors.hpp"
+
+namespace quil {
+
+namespace {
+
+/// Exact built-in types whose __eq__ is their own rich comparison slot: calling the slot
+/// directly gives the answer __eq__ would, without the method lookup. (Their types are
+/// immutable, so the slot cannot be replaced.)
+bool compares_by_own_slot(PyTypeObject* type) noexcept {
+    return type == &PyUnicode_Type || type == &PyLong_Type || type == &PyFloat_Type ||
+           type == &PyBytes_Type || type == &PyTuple_Type || type == &PyFrozenSet_Type ||
+           type == &PyBool_Type || type == &PyComplex_Type;
+}
+
+/// `self.__eq__(other)`: a new reference, or null with the error set.
+PyObject* call_eq(PyObject* self, PyObject* other) {
+    if (compares_by_own_slot(Py_TYPE(self))) [[likely]] {
+        return Py_TYPE(self)->tp_richcompare(self, other, Py_EQ);
+    }
+    static PyObject* const eq_name = PyUnicode_InternFromString("__eq__");
+    PyObject* args[] = {self, other};
+    return PyObject_VectorcallMethod(eq_name, args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+}
+
+/// The internal failure for a failed comparison, carrying the Python error's text. (A
+/// PanicException raised inside __eq__ never gets here: fetching it resumes it.)
+[[noreturn, gnu::cold]] void eq_failed(PendingError error) {
+    std::move(error).raise();
+    py::Ref exception = py::Ref::steal(PyErr_GetRaisedException());
+    panic("__eq__ failed!: " + (exception ? error_text(exception.get()) : std::string()));
+}
+
+}  // namespace
+
+bool Key::self_comparison_runs_code() const noexcept {
+    return !compares_by_own_slot(Py_TYPE(object_.get()));
+}
+
+bool Key::equals(const Key& probe) const {
+    PyObject* stored = object_.get();
+    PyObject* other = probe.object_.get();
+    CallbackAttach attach;
+    py::Ref result = py::Ref::steal(call_eq(stored, other));
+    if (result.get() == Py_NotImplemented) {
+        // As the == operator does: ask the other side, then fall back to identity.
+        result = py::Ref::steal(call_eq(other, stored));
+        if (result.get() == Py_NotImplemented) {
+            return stored == other;
+        }
+    }
+    if (!result) [[unlikely]] {
+        eq_failed(PendingError::fetch());
+    }
+    if (result.get() == Py_True) [[likely]] {
+        return true;
+    }
+    if (result.get() == Py_False) {
+        return false;
+    }
+    auto truth = strict_bool(result.get());
+    if (!truth.ok()) {
+        eq_failed(std::move(truth).take_error());
+    }
+    return truth.value();
+}
+
+}  // namespace quil
