@@ -15,7 +15,8 @@ namespace {
 
 QueueValue& queue_of(PyObject* self) { return payload_of<QueueValue>(self); }
 
-Outcome<py::Ref> new_queue(QueueValue queue) {
+/// A new object holding `queue`, moved in (the caller keeps an empty value).
+Outcome<py::Ref> new_queue(QueueValue&& queue) {
     return new_instance(type_for_operation(kQueueClass), std::move(queue));
 }
 

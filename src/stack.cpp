@@ -17,7 +17,8 @@ namespace {
 
 StackValue& stack_of(PyObject* self) { return payload_of<StackValue>(self); }
 
-Outcome<py::Ref> new_stack(StackValue stack) {
+/// A new object holding `stack`, moved in (the caller keeps an empty value).
+Outcome<py::Ref> new_stack(StackValue&& stack) {
     return new_instance(type_for_operation(kStackClass), std::move(stack));
 }
 

@@ -37,7 +37,9 @@ public:
 
     /// The stack with `element` on top; this value is unchanged.
     PersistentStack push(T element) const {
-        return PersistentStack(list_.push_front(std::move(element)));
+        PersistentStack result(*this);
+        result.push_in_place(std::move(element));
+        return result;
     }
 
     /// Puts `element` on top; the caller's element moves into the new node.
