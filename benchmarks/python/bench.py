@@ -12,6 +12,7 @@ Class families add their groups with the @group decorator below.
 """
 
 import argparse
+import collections
 import gc
 import random
 import statistics
@@ -121,6 +122,130 @@ def list_memory(n):
         "pyrsistent.plist": lambda: pyrsistent.plist(items),
         "list": lambda: list(items),
     }
+
+
+# ---------------------------------------------------------------- Queue and Stack
+
+
+@group("queue: enqueue chain")
+def queue_enqueue_chain(n):
+    items = list(range(n))
+
+    def quil_chain():
+        q = quil.Queue()
+        for x in items:
+            q = q.enqueue(x)
+
+    def pdeque_chain():
+        q = pyrsistent.pdeque()
+        for x in items:
+            q = q.append(x)
+
+    def deque_copy():  # copy-then-modify: quadratic, so only at small sizes
+        q = collections.deque()
+        for x in items:
+            q = q.copy()
+            q.append(x)
+
+    cases = {"quil.Queue.enqueue": quil_chain, "pyrsistent.pdeque.append": pdeque_chain}
+    if n <= 2000:
+        cases["deque copy-then-append"] = deque_copy
+    return n, cases
+
+
+@group("queue: dequeue chain")
+def queue_dequeue_chain(n):
+    items = list(range(n))
+    # Built by enqueuing, so the first dequeue of every run reverses all n elements.
+    start = quil.Queue(items)
+    peer = pyrsistent.pdeque(items)
+
+    def quil_chain():
+        q = start
+        for _ in items:
+            q = q.dequeue()
+
+    def pdeque_chain():
+        q = peer
+        for _ in items:
+            q = q.popleft()
+
+    def deque_copy():
+        q = collections.deque(items)
+        for _ in items:
+            q = q.copy()
+            q.popleft()
+
+    cases = {"quil.Queue.dequeue": quil_chain, "pyrsistent.pdeque.popleft": pdeque_chain}
+    if n <= 2000:
+        cases["deque copy-then-popleft"] = deque_copy
+    return n, cases
+
+
+@group("queue: iterate")
+def queue_iterate(n):
+    items = list(range(n))
+    # Every element waits in the rear list: iteration reads it through its array.
+    q = quil.Queue(items)
+
+    def run(collection):
+        def loop():
+            for _ in collection:
+                pass
+
+        return loop
+
+    return n, {
+        "quil.Queue": run(q),
+        "collections.deque": run(collections.deque(items)),
+        "pyrsistent.pdeque": run(pyrsistent.pdeque(items)),
+    }
+
+
+@memory_group("queue: memory per element")
+def queue_memory(n):
+    items = list(range(n))
+    return n, {
+        "quil.Queue": lambda: quil.Queue(items),
+        "pyrsistent.pdeque": lambda: pyrsistent.pdeque(items),
+        "collections.deque": lambda: collections.deque(items),
+    }
+
+
+@group("stack: push chain")
+def stack_push_chain(n):
+    items = list(range(n))
+
+    def quil_chain():
+        s = quil.Stack()
+        for x in items:
+            s = s.push(x)
+
+    def plist_chain():
+        s = pyrsistent.plist()
+        for x in items:
+            s = s.cons(x)
+
+    return n, {"quil.Stack.push": quil_chain, "pyrsistent.plist.cons": plist_chain}
+
+
+@group("stack: pop chain")
+def stack_pop_chain(n):
+    items = list(range(n))
+    start = quil.Stack(items)
+    peer = pyrsistent.plist(items)
+
+    def quil_chain():
+        s = start
+        for _ in items:
+            s = s.pop()
+
+    def plist_walk():
+        s = peer
+        for _ in items:
+            s = s.rest
+
+    return n, {"quil.Stack.pop": quil_chain, "pyrsistent.plist.rest": plist_walk}
 
 
 # ---------------------------------------------------------------- driver
