@@ -37,7 +37,6 @@ Status add_to_module(PyObject* module, const char* name, PyObject* object) {
     return Unit{};
 }
 
-/// Calls collections.abc.<abc>.register(cls), reading the attribute afresh.
 /// collections.abc.Mapping.register(HashTrieMap), with Mapping from the process-wide cache.
 Status register_mapping() {
     auto type = type_object(kHashTrieMapClass);
@@ -54,7 +53,8 @@ Status register_mapping() {
     return Unit{};
 }
 
-[[maybe_unused]] Status register_with(PyObject* abc_module, const char* abc, ClassSpec& spec) {
+/// Calls collections.abc.<abc>.register(cls), reading the attribute afresh.
+Status register_with(PyObject* abc_module, const char* abc, ClassSpec& spec) {
     auto type = type_object(spec);
     if (!type.ok()) {
         return std::move(type).take_error();
@@ -73,6 +73,33 @@ Status register_mapping() {
     return Unit{};
 }
 
+/// HashTrieSet as a collections.abc.Set, and the map views as MappingViews and as their
+/// namesakes, in that order. The module is imported afresh each time the step runs.
+Status register_set_and_views() {
+    py::Ref name = py::Ref::steal(PyUnicode_FromString("collections.abc"));
+    py::Ref abc = name ? py::Ref::steal(PyImport_Import(name.get())) : py::Ref();
+    if (!abc) {
+        return PendingError::fetch();
+    }
+    struct Registration {
+        const char* abc;
+        ClassSpec* spec;
+    };
+    const Registration registrations[] = {
+        {"Set", &kHashTrieSetClass},        {"MappingView", &kKeysViewClass},
+        {"MappingView", &kValuesViewClass}, {"MappingView", &kItemsViewClass},
+        {"KeysView", &kKeysViewClass},      {"ValuesView", &kValuesViewClass},
+        {"ItemsView", &kItemsViewClass},
+    };
+    for (const Registration& entry : registrations) {
+        if (Status registered = register_with(abc.get(), entry.abc, *entry.spec);
+            !registered.ok()) {
+            return registered;
+        }
+    }
+    return Unit{};
+}
+
 Status module_exec(PyObject* module) {
     if (!PyModule_Check(module)) {
         return type_mismatch(module, "module");
@@ -84,6 +111,7 @@ Status module_exec(PyObject* module) {
     };
     const Public classes[] = {
         {"HashTrieMap", &kHashTrieMapClass},
+        {"HashTrieSet", &kHashTrieSetClass},
         {"List", &kListClass},
         {"Stack", &kStackClass},
         {"Queue", &kQueueClass},
@@ -102,7 +130,7 @@ Status module_exec(PyObject* module) {
     if (Status registered = register_mapping(); !registered.ok()) {
         return registered;
     }
-    return Unit{};
+    return register_set_and_views();
 }
 
 PyModuleDef_Slot module_slots[] = {
