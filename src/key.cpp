@@ -18,6 +18,13 @@ bool compares_by_own_slot(PyTypeObject* type) noexcept {
            type == &PyBool_Type || type == &PyComplex_Type;
 }
 
+/// Built-in types whose __eq__ answers True for the very same object: everything in
+/// compares_by_own_slot except float and complex, which hold NaNs.
+bool equal_to_itself(PyTypeObject* type) noexcept {
+    return type == &PyUnicode_Type || type == &PyLong_Type || type == &PyBytes_Type ||
+           type == &PyTuple_Type || type == &PyFrozenSet_Type || type == &PyBool_Type;
+}
+
 /// `self.__eq__(other)`: a new reference, or null with the error set.
 PyObject* call_eq(PyObject* self, PyObject* other) {
     if (compares_by_own_slot(Py_TYPE(self))) [[likely]] {
@@ -45,6 +52,9 @@ bool Key::self_comparison_runs_code() const noexcept {
 bool Key::equals(const Key& probe) const {
     PyObject* stored = object_.get();
     PyObject* other = probe.object_.get();
+    if (stored == other && equal_to_itself(Py_TYPE(stored))) [[likely]] {
+        return true;  // what the type's own comparison answers, without calling it
+    }
     CallbackAttach attach;
     py::Ref result = py::Ref::steal(call_eq(stored, other));
     if (result.get() == Py_NotImplemented) {
