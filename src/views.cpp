@@ -11,6 +11,7 @@
 #include "lib/classes.hpp"
 #include "map.hpp"
 #include "sequence.hpp"
+#include "set.hpp"
 #include "views.hpp"
 
 namespace quil {
@@ -145,11 +146,359 @@ Outcome<bool> items_contains(PyObject* self, PyObject* item) {
     return equal == 1;
 }
 
+// ---------------------------------------------------------------- algebra
+
+/// Calls `each(x)` for every element of iter(other), in order; stops at the first
+/// error, which is returned.
+template <class Each>
+Status for_each_element(PyObject* other, Each&& each) {
+    py::Ref iterator = py::Ref::steal(PyObject_GetIter(other));
+    if (!iterator) {
+        return PendingError::fetch();
+    }
+    for (;;) {
+        PyObject* item = nullptr;
+        const int status = PyIter_NextItem(iterator.get(), &item);
+        if (status < 0) {
+            return PendingError::fetch();
+        }
+        if (status == 0) {
+            return Unit{};
+        }
+        py::Ref element = py::Ref::steal(item);
+        if (Status done = each(element.get()); !done.ok()) {
+            return done;
+        }
+    }
+}
+
+/// PyObject_RichCompare(a, b, Py_EQ) and its truth, without identity shortcuts.
+Outcome<bool> equal_objects(PyObject* a, PyObject* b) {
+    py::Ref result = py::Ref::steal(PyObject_RichCompare(a, b, Py_EQ));
+    const int truth = result ? PyObject_IsTrue(result.get()) : -1;
+    if (truth < 0) {
+        return PendingError::fetch();
+    }
+    return truth == 1;
+}
+
+Outcome<py::Ref> new_pair(PyObject* key, PyObject* value) {
+    PyObject* pair = PyTuple_Pack(2, key, value);
+    if (pair == nullptr) {
+        return PendingError::fetch();
+    }
+    return py::Ref::steal(pair);
+}
+
+/// item[0], by subscription.
+Outcome<py::Ref> first_item(PyObject* item) {
+    static PyObject* const zero = PyLong_FromLong(0);
+    PyObject* first = PyObject_GetItem(item, zero);
+    if (first == nullptr) {
+        return PendingError::fetch();
+    }
+    return py::Ref::steal(first);
+}
+
+/// For an element x of a foreign iterable: the new pair (x[0], stored value) when
+/// x[0] is a key of the map and that pair == x; an empty Ref when x does not belong.
+Outcome<py::Ref> matching_pair(const MapValue& map, PyObject* x) {
+    auto key_object = first_item(x);
+    if (!key_object.ok()) {
+        return std::move(key_object).take_error();
+    }
+    auto key = Key::make(key_object.value().get());
+    if (!key.ok()) {
+        return std::move(key).take_error();
+    }
+    const auto* entry = map.lookup(key.value());
+    if (entry == nullptr) {
+        return py::Ref();
+    }
+    auto pair = new_pair(key_object.value().get(), entry->value().get());
+    if (!pair.ok()) {
+        return pair;
+    }
+    auto equal = equal_objects(pair.value().get(), x);
+    if (!equal.ok()) {
+        return std::move(equal).take_error();
+    }
+    return equal.value() ? std::move(pair).take_value() : py::Ref();
+}
+
+/// KeysView & other: the elements of `other` that are keys of the map (the objects of
+/// `other`; the last of several equal ones stays), in a new set.
+Outcome<py::Ref> keys_intersection_with(const MapValue& map, PyObject* other) {
+    SetValue result = SetValue::create();
+    Status done = for_each_element(other, [&](PyObject* x) -> Status {
+        auto key = Key::make(x);
+        if (!key.ok()) {
+            return std::move(key).take_error();
+        }
+        if (map.contains(key.value())) {
+            result.insert_in_place(std::move(key).take_value());
+        }
+        return Unit{};
+    });
+    if (!done.ok()) {
+        return std::move(done).take_error();
+    }
+    return new_set_object(std::move(result));
+}
+
+/// KeysView | other: the map with every element of `other` inserted as a key mapped to
+/// None, as a new KeysView. It keeps the map's hash keys, so the map's order.
+Outcome<py::Ref> keys_union_with(const MapValue& map, PyObject* other) {
+    MapValue result = map;
+    Status done = for_each_element(other, [&](PyObject* x) -> Status {
+        auto key = Key::make(x);
+        if (!key.ok()) {
+            return std::move(key).take_error();
+        }
+        result.insert_in_place(std::move(key).take_value(), py::HeldRef::borrow(Py_None));
+        return Unit{};
+    });
+    if (!done.ok()) {
+        return std::move(done).take_error();
+    }
+    return new_view<kKeysViewClass>(std::move(result));
+}
+
+/// ItemsView & other: for each x of `other` whose x[0] is a key and (x[0], value) == x,
+/// that new pair, in a new set.
+Outcome<py::Ref> items_intersection_with(const MapValue& map, PyObject* other) {
+    SetValue result = SetValue::create();
+    Status done = for_each_element(other, [&](PyObject* x) -> Status {
+        auto pair = matching_pair(map, x);
+        if (!pair.ok()) {
+            return std::move(pair).take_error();
+        }
+        if (pair.value()) {
+            auto pair_key = Key::make(pair.value().get());
+            if (!pair_key.ok()) {
+                return std::move(pair_key).take_error();
+            }
+            result.insert_in_place(std::move(pair_key).take_value());
+        }
+        return Unit{};
+    });
+    if (!done.ok()) {
+        return std::move(done).take_error();
+    }
+    return new_set_object(std::move(result));
+}
+
+/// ItemsView | other: every (key, value) pair of the map, then every element of
+/// `other`, in a new set; all must be hashable.
+Outcome<py::Ref> items_union_with(const MapValue& map, PyObject* other) {
+    SetValue result = SetValue::create();
+    auto walk = map.iter();
+    while (const auto* entry = walk.next()) {
+        auto pair = new_pair(entry->key().object(), entry->value().get());
+        if (!pair.ok()) {
+            return std::move(pair).take_error();
+        }
+        auto pair_key = Key::make(pair.value().get());
+        if (!pair_key.ok()) {
+            return std::move(pair_key).take_error();
+        }
+        result.insert_in_place(std::move(pair_key).take_value());
+    }
+    Status done = for_each_element(other, [&](PyObject* x) -> Status {
+        auto key = Key::make(x);
+        if (!key.ok()) {
+            return std::move(key).take_error();
+        }
+        result.insert_in_place(std::move(key).take_value());
+        return Unit{};
+    });
+    if (!done.ok()) {
+        return std::move(done).take_error();
+    }
+    return new_set_object(std::move(result));
+}
+
+template <Outcome<py::Ref> (*Operation)(const MapValue&, PyObject*)>
+Outcome<py::Ref> view_method(PyObject* self, const ParsedArgs& args) {
+    return Operation(view_map(self), args[0]);
+}
+
+/// The & and | slots: they act only with an instance of the view's class on the left.
+template <ClassSpec& Spec, Outcome<py::Ref> (*Operation)(const MapValue&, PyObject*)>
+Outcome<py::Ref> view_operator(PyObject* left, PyObject* right) {
+    if (!PyObject_TypeCheck(left, type_for_operation(Spec))) {
+        return py::Ref::borrow(Py_NotImplemented);
+    }
+    return Operation(view_map(left), right);
+}
+
+constexpr std::string_view kOtherParameter[] = {"other"};
+constexpr ArgumentSpec kKeysIntersection{"KeysView", "intersection", kOtherParameter, 0, 1};
+constexpr ArgumentSpec kKeysUnion{"KeysView", "union", kOtherParameter, 0, 1};
+constexpr ArgumentSpec kItemsIntersection{"ItemsView", "intersection", kOtherParameter, 0, 1};
+constexpr ArgumentSpec kItemsUnion{"ItemsView", "union", kOtherParameter, 0, 1};
+
+// ---------------------------------------------------------------- comparison
+
+/// Whether every element of the view (a key object, or a new (key, value) tuple) is in
+/// `other` by its own membership test.
+template <bool kItems>
+Outcome<bool> view_within(const MapValue& map, PyObject* other) {
+    auto walk = map.iter();
+    while (const auto* entry = walk.next()) {
+        py::Ref element;
+        if constexpr (kItems) {
+            auto pair = new_pair(entry->key().object(), entry->value().get());
+            if (!pair.ok()) {
+                return std::move(pair).take_error();
+            }
+            element = std::move(pair).take_value();
+        } else {
+            element = py::Ref::borrow(entry->key().object());
+        }
+        const int found = PySequence_Contains(other, element.get());
+        if (found < 0) {
+            return PendingError::fetch();
+        }
+        if (found == 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+/// Whether every element of `other` belongs to the view: a key of the map, or for
+/// items a pair whose [0] is a key and that equals (key, stored value).
+template <bool kItems>
+Outcome<bool> other_within(const MapValue& map, PyObject* other) {
+    bool all = true;
+    Status done = for_each_element(other, [&](PyObject* x) -> Status {
+        if (!all) {
+            return Unit{};
+        }
+        if constexpr (kItems) {
+            auto pair = matching_pair(map, x);
+            if (!pair.ok()) {
+                return std::move(pair).take_error();
+            }
+            all = static_cast<bool>(pair.value());
+        } else {
+            auto key = Key::make(x);
+            if (!key.ok()) {
+                return std::move(key).take_error();
+            }
+            all = map.contains(key.value());
+        }
+        return Unit{};
+    });
+    if (!done.ok()) {
+        return std::move(done).take_error();
+    }
+    return all;
+}
+
+/// collections.abc.Set, imported afresh (comparisons follow whatever the module holds now).
+Outcome<py::Ref> abc_set() {
+    py::Ref name = py::Ref::steal(PyUnicode_FromString("collections.abc"));
+    py::Ref module = name ? py::Ref::steal(PyImport_Import(name.get())) : py::Ref();
+    py::Ref set = module ? py::Ref::steal(PyObject_GetAttrString(module.get(), "Set")) : py::Ref();
+    if (!set) {
+        return PendingError::fetch();
+    }
+    return set;
+}
+
+template <bool kItems>
+Outcome<py::Ref> view_richcompare(PyObject* self, PyObject* other, int op) {
+    if (op < Py_LT || op > Py_GE) {
+        panic("invalid compareop");
+    }
+    auto answer = [](bool truth) { return py::Ref::borrow(truth ? Py_True : Py_False); };
+    if (op == Py_NE) {
+        py::Ref equal = py::Ref::steal(PyObject_RichCompare(self, other, Py_EQ));
+        const int truth = equal ? PyObject_IsTrue(equal.get()) : -1;
+        if (truth < 0) {
+            return PendingError::fetch();
+        }
+        return answer(truth == 0);
+    }
+    auto set_class = abc_set();
+    if (!set_class.ok()) {
+        return std::move(set_class).take_error();
+    }
+    const int is_set = PyObject_IsInstance(other, set_class.value().get());
+    if (is_set < 0) {
+        return PendingError::fetch();
+    }
+    if (is_set == 0) {
+        return answer(false);
+    }
+    const Py_ssize_t other_size = PyObject_Size(other);
+    if (other_size < 0) {
+        return PendingError::fetch();
+    }
+    const MapValue& map = view_map(self);
+    const auto n = static_cast<Py_ssize_t>(map.size());
+    bool sizes_allow = false;
+    bool walk_view = false;  // else walk `other`
+    switch (op) {
+        case Py_LT:
+            sizes_allow = other_size > n;
+            walk_view = true;
+            break;
+        case Py_LE:
+            sizes_allow = other_size >= n;
+            walk_view = true;
+            break;
+        case Py_EQ:
+            sizes_allow = other_size == n;
+            walk_view = kItems;  // KeysView equality walks `other`; ItemsView walks itself
+            break;
+        case Py_GT:
+            sizes_allow = other_size < n;
+            break;
+        default:  // Py_GE
+            sizes_allow = other_size <= n;
+            break;
+    }
+    if (!sizes_allow) {
+        return answer(false);
+    }
+    auto within = walk_view ? view_within<kItems>(map, other) : other_within<kItems>(map, other);
+    if (!within.ok()) {
+        return std::move(within).take_error();
+    }
+    return answer(within.value());
+}
+
+PyMethodDef keys_view_methods[] = {
+    {"intersection",
+     as_pycfunction(&fastcall<kKeysIntersection, Extras::kNone, view_method<keys_intersection_with>>),
+     METH_FASTCALL | METH_KEYWORDS, "intersection($self, other)\n--\n\n"},
+    {"union", as_pycfunction(&fastcall<kKeysUnion, Extras::kNone, view_method<keys_union_with>>),
+     METH_FASTCALL | METH_KEYWORDS, "union($self, other)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyMethodDef items_view_methods[] = {
+    {"intersection",
+     as_pycfunction(
+         &fastcall<kItemsIntersection, Extras::kNone, view_method<items_intersection_with>>),
+     METH_FASTCALL | METH_KEYWORDS, "intersection($self, other)\n--\n\n"},
+    {"union", as_pycfunction(&fastcall<kItemsUnion, Extras::kNone, view_method<items_union_with>>),
+     METH_FASTCALL | METH_KEYWORDS, "union($self, other)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyType_Slot keys_view_slots[] = {
+    {Py_tp_methods, keys_view_methods},
     {Py_mp_length, as_slot(&length<view_len>)},
     {Py_tp_iter, as_slot(&unary<keys_iter>)},
     {Py_tp_repr, as_slot(&unary<key_or_value_repr<true>>)},
     {Py_sq_contains, as_slot(&contains<keys_contains>)},
+    {Py_nb_and, as_slot(&binary<view_operator<kKeysViewClass, keys_intersection_with>>)},
+    {Py_nb_or, as_slot(&binary<view_operator<kKeysViewClass, keys_union_with>>)},
+    {Py_tp_richcompare, as_slot(&richcompare<view_richcompare<false>>)},
     {0, nullptr},
 };
 
@@ -161,10 +510,14 @@ PyType_Slot values_view_slots[] = {
 };
 
 PyType_Slot items_view_slots[] = {
+    {Py_tp_methods, items_view_methods},
     {Py_mp_length, as_slot(&length<view_len>)},
     {Py_tp_iter, as_slot(&unary<items_iter>)},
     {Py_tp_repr, as_slot(&unary<items_repr>)},
     {Py_sq_contains, as_slot(&contains<items_contains>)},
+    {Py_nb_and, as_slot(&binary<view_operator<kItemsViewClass, items_intersection_with>>)},
+    {Py_nb_or, as_slot(&binary<view_operator<kItemsViewClass, items_union_with>>)},
+    {Py_tp_richcompare, as_slot(&richcompare<view_richcompare<true>>)},
     {0, nullptr},
 };
 
