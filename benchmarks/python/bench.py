@@ -124,6 +124,243 @@ def list_memory(n):
     }
 
 
+# ---------------------------------------------------------------- HashTrieMap
+
+
+def map_peers(n):
+    ks = keys(n)
+    d = {k: i for i, k in enumerate(ks)}
+    return ks, d, quil.HashTrieMap(d), pyrsistent.pmap(d)
+
+
+def probes(ks, count=10_000):
+    rng = random.Random(2)
+    return [rng.choice(ks) for _ in range(count)] if ks else []
+
+
+@group("map: m[k] hit")
+def map_getitem_hit(n):
+    ks, d, m, p = map_peers(n)
+    sample = [str(k) for k in probes(ks)]  # equal keys, not the stored objects
+
+    def run(mapping):
+        def loop():
+            for k in sample:
+                mapping[k]
+
+        return loop
+
+    return len(sample), {"quil.HashTrieMap": run(m), "dict": run(d), "pyrsistent.pmap": run(p)}
+
+
+@group("map: k in m miss")
+def map_contains_miss(n):
+    ks, d, m, p = map_peers(n)
+    sample = [f"missing{i}" for i in range(10_000)]
+
+    def run(mapping):
+        def loop():
+            for k in sample:
+                k in mapping
+
+        return loop
+
+    return len(sample), {"quil.HashTrieMap": run(m), "dict": run(d), "pyrsistent.pmap": run(p)}
+
+
+@group("map: m.get(k) miss")
+def map_get_miss(n):
+    ks, d, m, p = map_peers(n)
+    sample = [f"missing{i}" for i in range(10_000)]
+
+    def run(mapping):
+        def loop():
+            get = mapping.get
+            for k in sample:
+                get(k)
+
+        return loop
+
+    return len(sample), {"quil.HashTrieMap": run(m), "dict": run(d), "pyrsistent.pmap": run(p)}
+
+
+@group("map: one insert")
+def map_insert_one(n):
+    ks, d, m, p = map_peers(n)
+    new = [f"new{i}" for i in range(2_000)]
+
+    def quil_insert():
+        for k in new:
+            m.insert(k, 1)
+
+    def pmap_set():
+        for k in new:
+            p.set(k, 1)
+
+    return len(new), {"quil.HashTrieMap.insert": quil_insert, "pyrsistent.pmap.set": pmap_set}
+
+
+@group("map: insert chain")
+def map_insert_chain(n):
+    ks = keys(n)
+
+    def quil_chain():
+        m = quil.HashTrieMap()
+        for k in ks:
+            m = m.insert(k, 1)
+
+    def pmap_chain():
+        p = pyrsistent.pmap()
+        for k in ks:
+            p = p.set(k, 1)
+
+    return n, {"quil.HashTrieMap.insert": quil_chain, "pyrsistent.pmap.set": pmap_chain}
+
+
+@group("map: one remove")
+def map_remove_one(n):
+    ks, d, m, p = map_peers(n)
+    gone = probes(ks, 2_000)
+
+    def quil_remove():
+        for k in gone:
+            m.remove(k)
+
+    def pmap_remove():
+        for k in gone:
+            p.remove(k)
+
+    return len(gone), {"quil.HashTrieMap.remove": quil_remove, "pyrsistent.pmap.remove": pmap_remove}
+
+
+@group("map: construct from a dict")
+def map_construct(n):
+    ks, d, m, p = map_peers(n)
+    return n, {
+        "quil.HashTrieMap(d)": lambda: quil.HashTrieMap(d),
+        "pyrsistent.pmap(d)": lambda: pyrsistent.pmap(d),
+        "dict(d)": lambda: dict(d),
+    }
+
+
+@group("map: equality of equal maps")
+def map_equality(n):
+    ks, d, m, p = map_peers(n)
+    d2 = dict(reversed(list(d.items())))
+    m2 = quil.HashTrieMap(d2)
+    return n, {"quil ==": lambda: m == m2, "dict ==": lambda: d == d2}
+
+
+@group("map: hash")
+def map_hash(n):
+    ks, d, m, p = map_peers(n)
+    return n, {
+        "hash(HashTrieMap)": lambda: hash(m),
+        "hash(frozenset(d.items()))": lambda: hash(frozenset(d.items())),
+    }
+
+
+@group("map: iterate keys")
+def map_iterate(n):
+    ks, d, m, p = map_peers(n)
+
+    def run(mapping):
+        def loop():
+            for _ in mapping:
+                pass
+
+        return loop
+
+    return n, {"quil.HashTrieMap": run(m), "dict": run(d), "pyrsistent.pmap": run(p)}
+
+
+@memory_group("map: memory per entry")
+def map_memory(n):
+    ks = keys(n)
+    vals = list(range(n))
+    d = dict(zip(ks, vals))
+    return n, {
+        "quil.HashTrieMap": lambda: quil.HashTrieMap(d),
+        "dict": lambda: dict(d),
+        "pyrsistent.pmap": lambda: pyrsistent.pmap(d),
+    }
+
+
+# ---------------------------------------------------------------- HashTrieSet
+
+
+def set_operands(n):
+    """Two sets of n elements each sharing half of them, as quil, frozenset and pset."""
+    ks = keys(n)
+    others = ks[: n // 2] + keys(n - n // 2, seed=3)
+    return [(quil.HashTrieSet(ks), quil.HashTrieSet(others)),
+            (frozenset(ks), frozenset(others)),
+            (pyrsistent.pset(ks), pyrsistent.pset(others))]
+
+
+def set_algebra_group(name, operation):
+    @group(f"set: {name} of half-overlapping sets")
+    def build(n):
+        (q, q2), (f, f2), (p, p2) = set_operands(n)
+        return n, {
+            f"quil.HashTrieSet {name}": lambda: operation(q, q2),
+            f"frozenset {name}": lambda: operation(f, f2),
+            f"pyrsistent.pset {name}": lambda: operation(p, p2),
+        }
+
+    return build
+
+
+set_union = set_algebra_group("|", lambda a, b: a | b)
+set_intersection = set_algebra_group("&", lambda a, b: a & b)
+set_difference = set_algebra_group("-", lambda a, b: a - b)
+set_symmetric_difference = set_algebra_group("^", lambda a, b: a ^ b)
+
+
+@group("set: x in s hit")
+def set_contains_hit(n):
+    ks = keys(n)
+    # Equal but distinct objects, so every hit compares strings (hashes are cached).
+    sample = [(k + ".")[:-1] for k in probes(ks)]
+    for k in sample:
+        hash(k)
+
+    def run(collection):
+        def loop():
+            for k in sample:
+                k in collection
+
+        return loop
+
+    return len(sample), {
+        "quil.HashTrieSet": run(quil.HashTrieSet(ks)),
+        "frozenset": run(frozenset(ks)),
+        "pyrsistent.pset": run(pyrsistent.pset(ks)),
+    }
+
+
+@group("set: construct from a list")
+def set_construct(n):
+    ks = keys(n)
+    return n, {
+        "quil.HashTrieSet(x)": lambda: quil.HashTrieSet(ks),
+        "frozenset(x)": lambda: frozenset(ks),
+        "pyrsistent.pset(x)": lambda: pyrsistent.pset(ks),
+    }
+
+
+@memory_group("set: memory per element")
+def set_memory(n):
+    ks = keys(n)
+    entries = dict.fromkeys(ks)
+    return n, {
+        "quil.HashTrieSet": lambda: quil.HashTrieSet(ks),
+        "frozenset": lambda: frozenset(ks),
+        "pyrsistent.pset": lambda: pyrsistent.pset(ks),
+        "quil.HashTrieMap, same keys": lambda: quil.HashTrieMap(entries),
+    }
+
+
 # ---------------------------------------------------------------- Queue and Stack
 
 
