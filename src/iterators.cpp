@@ -5,6 +5,7 @@
 
 #include "frame/adapters.hpp"
 #include "lib/classes.hpp"
+#include "lookahead.hpp"
 
 namespace quil {
 
@@ -145,30 +146,26 @@ namespace {
 /// yielded once like any other.
 template <class Value, class Yield>
 struct TrieWalk {
-    explicit TrieWalk(Value snapshot) : value(std::move(snapshot)), cursor(value.iter()) {}
+    explicit TrieWalk(Value snapshot) : value(std::move(snapshot)), walk(value) {}
+    // The walk points into the snapshot's nodes, not into the record, so it survives
+    // the record being moved into the iterator object.
+    TrieWalk(TrieWalk&&) noexcept = default;
 
     Outcome<py::Ref> step() {
-        const typename Value::Entry* entry = std::exchange(retry, nullptr);
+        const typename Value::Entry* entry = walk.peek();
         if (entry == nullptr) {
-            entry = cursor.next();
-            if (entry == nullptr) {
-                return py::Ref();
-            }
+            return py::Ref();
         }
         if (entry->key().self_comparison_runs_code()) {
-            try {
-                (void)entry->key().equals(entry->key());
-            } catch (...) {
-                retry = entry;  // offered again by the next step
-                throw;
-            }
+            // A failure leaves the entry unconsumed: the next step offers it again.
+            (void)entry->key().equals(entry->key());
         }
+        walk.pop();
         return Yield::make(*entry);
     }
 
     Value value;
-    typename Value::Iter cursor;
-    const typename Value::Entry* retry = nullptr;
+    Lookahead<Value> walk;
 };
 
 struct YieldKey {

@@ -9,15 +9,6 @@ namespace quil {
 
 namespace {
 
-/// Exact built-in types whose __eq__ is their own rich comparison slot: calling the slot
-/// directly gives the answer __eq__ would, without the method lookup. (Their types are
-/// immutable, so the slot cannot be replaced.)
-bool compares_by_own_slot(PyTypeObject* type) noexcept {
-    return type == &PyUnicode_Type || type == &PyLong_Type || type == &PyFloat_Type ||
-           type == &PyBytes_Type || type == &PyTuple_Type || type == &PyFrozenSet_Type ||
-           type == &PyBool_Type || type == &PyComplex_Type;
-}
-
 /// Built-in types whose __eq__ answers True for the very same object: everything in
 /// compares_by_own_slot except float and complex, which hold NaNs.
 bool equal_to_itself(PyTypeObject* type) noexcept {
@@ -27,7 +18,7 @@ bool equal_to_itself(PyTypeObject* type) noexcept {
 
 /// `self.__eq__(other)`: a new reference, or null with the error set.
 PyObject* call_eq(PyObject* self, PyObject* other) {
-    if (compares_by_own_slot(Py_TYPE(self))) [[likely]] {
+    if (Key::compares_by_own_slot(Py_TYPE(self))) [[likely]] {
         return Py_TYPE(self)->tp_richcompare(self, other, Py_EQ);
     }
     static PyObject* const eq_name = PyUnicode_InternFromString("__eq__");
@@ -44,10 +35,6 @@ PyObject* call_eq(PyObject* self, PyObject* other) {
 }
 
 }  // namespace
-
-bool Key::self_comparison_runs_code() const noexcept {
-    return !compares_by_own_slot(Py_TYPE(object_.get()));
-}
 
 bool Key::equals(const Key& probe) const {
     PyObject* stored = object_.get();

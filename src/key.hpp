@@ -49,7 +49,18 @@ public:
 
     /// Whether comparing this key with itself can run Python code (anything but the
     /// built-in value types, whose self-comparison is pure).
-    bool self_comparison_runs_code() const noexcept;
+    bool self_comparison_runs_code() const noexcept {
+        return !compares_by_own_slot(Py_TYPE(object_.get()));
+    }
+
+    /// Exact built-in types whose __eq__ is their own rich comparison slot: calling the
+    /// slot directly gives the answer __eq__ would, without the method lookup. (Their
+    /// types are immutable, so the slot cannot be replaced.)
+    static bool compares_by_own_slot(PyTypeObject* type) noexcept {
+        return type == &PyUnicode_Type || type == &PyLong_Type || type == &PyFloat_Type ||
+               type == &PyBytes_Type || type == &PyTuple_Type || type == &PyFrozenSet_Type ||
+               type == &PyBool_Type || type == &PyComplex_Type;
+    }
 
 private:
     py::HeldRef object_;

@@ -10,6 +10,7 @@
 #include "hashing.hpp"
 #include "iterators.hpp"
 #include "lib/classes.hpp"
+#include "lookahead.hpp"
 #include "map/hash_trie_map/siphash13.hpp"
 #include "sequence.hpp"
 #include "views.hpp"
@@ -225,7 +226,7 @@ Outcome<py::Ref> map_update(PyObject* self, PyObject* maps, PyObject* keywords) 
             return std::move(converted).take_error();
         }
         const MapValue& argument = converted.value();
-        auto walk = argument.iter();
+        Lookahead<MapValue> walk(argument);
         while (const auto* entry = walk.next()) {
             result.insert_in_place(entry->key(), entry->value());
         }
@@ -287,7 +288,7 @@ Outcome<py::Ref> map_fromkeys(PyObject* /*cls*/, const ParsedArgs& args) {
 /// "<repr error>" for one that fails.
 Outcome<py::Ref> map_repr(PyObject* self) {
     std::string text = "HashTrieMap({";
-    auto walk = map_of(self).iter();
+    Lookahead<MapValue> walk(map_of(self));
     bool first = true;
     while (const auto* entry = walk.next()) {
         if (!first) {
@@ -317,7 +318,7 @@ Outcome<py::Ref> map_richcompare(PyObject* self, PyObject* other, int op) {
     const MapValue& b = map_of(other);
     const bool want_equal = op == Py_EQ;
     bool differ = a.size() != b.size();
-    auto walk = a.iter();
+    Lookahead<MapValue> walk(a);
     while (!differ) {
         const auto* entry = walk.next();
         if (entry == nullptr) {
@@ -346,7 +347,7 @@ Outcome<py::Ref> map_richcompare(PyObject* self, PyObject* other, int op) {
 Outcome<Py_hash_t> map_hash(PyObject* self) {
     const MapValue& map = map_of(self);
     std::uint64_t acc = 0;
-    auto walk = map.iter();
+    Lookahead<MapValue> walk(map);
     while (const auto* entry = walk.next()) {
         PyObject* value = entry->value().get();
         const Py_hash_t value_hash = PyObject_Hash(value);
@@ -372,7 +373,7 @@ Outcome<py::Ref> map_reduce(PyObject* self) {
         panic("could not build the pickled form of a HashTrieMap");
     }
     Py_ssize_t index = 0;
-    auto walk = map.iter();
+    Lookahead<MapValue> walk(map);
     while (const auto* entry = walk.next()) {
         PyObject* pair = PyTuple_Pack(2, entry->key().object(), entry->value().get());
         if (pair == nullptr) {

@@ -9,6 +9,7 @@
 #include "frame/errors.hpp"
 #include "iterators.hpp"
 #include "lib/classes.hpp"
+#include "lookahead.hpp"
 #include "map.hpp"
 #include "sequence.hpp"
 #include "set.hpp"
@@ -42,7 +43,7 @@ Outcome<py::Ref> items_iter(PyObject* self) { return make_items_iterator(view_ma
 template <bool kKeys>
 Outcome<py::Ref> key_or_value_repr(PyObject* self) {
     std::string text = kKeys ? "keys_view({" : "values_view([";
-    auto walk = view_map(self).iter();
+    Lookahead<MapValue> walk(view_map(self));
     bool first = true;
     while (const auto* entry = walk.next()) {
         if (!first) {
@@ -59,7 +60,7 @@ Outcome<py::Ref> key_or_value_repr(PyObject* self) {
 /// unraisable hook and shows as "<unprintable tuple object>".
 Outcome<py::Ref> items_repr(PyObject* self) {
     std::string text = "items_view([";
-    auto walk = view_map(self).iter();
+    Lookahead<MapValue> walk(view_map(self));
     bool first = true;
     while (const auto* entry = walk.next()) {
         if (!first) {
@@ -292,7 +293,7 @@ Outcome<py::Ref> items_intersection_with(const MapValue& map, PyObject* other) {
 /// `other`, in a new set; all must be hashable.
 Outcome<py::Ref> items_union_with(const MapValue& map, PyObject* other) {
     SetValue result = SetValue::create();
-    auto walk = map.iter();
+    Lookahead<MapValue> walk(map);
     while (const auto* entry = walk.next()) {
         auto pair = new_pair(entry->key().object(), entry->value().get());
         if (!pair.ok()) {
@@ -344,7 +345,7 @@ constexpr ArgumentSpec kItemsUnion{"ItemsView", "union", kOtherParameter, 0, 1};
 /// `other` by its own membership test.
 template <bool kItems>
 Outcome<bool> view_within(const MapValue& map, PyObject* other) {
-    auto walk = map.iter();
+    Lookahead<MapValue> walk(map);
     while (const auto* entry = walk.next()) {
         py::Ref element;
         if constexpr (kItems) {

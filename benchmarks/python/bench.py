@@ -485,6 +485,54 @@ def stack_pop_chain(n):
     return n, {"quil.Stack.pop": quil_chain, "pyrsistent.plist.rest": plist_walk}
 
 
+# ---------------------------------------------------------------- views and iteration
+
+
+@group("views: for k, v in m.items()")
+def views_items_iteration(n):
+    ks, d, m, p = map_peers(n)
+
+    def run(items):
+        def loop():
+            for _k, _v in items():
+                pass
+
+        return loop
+
+    return n, {"quil items()": run(m.items), "dict items()": run(d.items),
+               "pyrsistent.pmap items()": run(p.items)}
+
+
+@group("views: list(s)")
+def views_list_of_set(n):
+    ks = keys(n)
+    s, fs = quil.HashTrieSet(ks), frozenset(ks)
+    return n, {"list(HashTrieSet)": lambda: list(s), "list(frozenset)": lambda: list(fs)}
+
+
+@group("views: len(m.keys())")
+def views_len(n):
+    ks, d, m, p = map_peers(n)
+    calls = 10_000
+
+    def run(mapping):
+        def loop():
+            for _ in range(calls):
+                len(mapping.keys())
+
+        return loop
+
+    return calls, {"quil": run(m), "dict": run(d)}
+
+
+@group("views: m.keys() == set of the same keys")
+def views_keys_equal_set(n):
+    ks, d, m, p = map_peers(n)
+    same = set(ks)
+    return n, {"quil keys() == set": lambda: m.keys() == same,
+               "dict keys() == set": lambda: d.keys() == same}
+
+
 # ---------------------------------------------------------------- driver
 
 
