@@ -19,22 +19,60 @@ namespace quil {
 
 namespace {
 
-const MapValue& view_map(PyObject* self) { return payload_of<MapValue>(self); }
+/// A view object's payload: its own copy of the map's record, and a use counter. Every
+/// view operation holds a shared use while it runs; nothing ever takes an exclusive
+/// one, so a view never refuses an operation (the counter keeps the layout and the
+/// protocol of the iterators, which do take exclusive uses).
+struct ViewPayload {
+    MapValue map;
+    UseCounter uses;
+
+    explicit ViewPayload(MapValue m) noexcept : map(std::move(m)) {}
+    ViewPayload(ViewPayload&& other) noexcept : map(std::move(other.map)) {}
+};
+
+/// A shared use of a view for the duration of one operation.
+class ViewUse {
+public:
+    explicit ViewUse(PyObject* self) : payload_(payload_of<ViewPayload>(self)) {
+        if (!payload_.uses.try_shared()) {
+            panic("a map view was taken for exclusive use");
+        }
+    }
+    ~ViewUse() { payload_.uses.end_shared(); }
+    ViewUse(const ViewUse&) = delete;
+    ViewUse& operator=(const ViewUse&) = delete;
+
+    const MapValue& map() const noexcept { return payload_.map; }
+
+private:
+    ViewPayload& payload_;
+};
 
 template <ClassSpec& Spec>
 Outcome<py::Ref> new_view(MapValue map) {
-    return new_instance(type_for_operation(Spec), std::move(map));
+    return new_instance(type_for_operation(Spec), ViewPayload(std::move(map)));
 }
 
 Outcome<Py_ssize_t> view_len(PyObject* self) {
-    return static_cast<Py_ssize_t>(view_map(self).size());
+    ViewUse use(self);
+    return static_cast<Py_ssize_t>(use.map().size());
 }
 
 // ---------------------------------------------------------------- iteration
 
-Outcome<py::Ref> keys_iter(PyObject* self) { return make_keys_iterator(view_map(self)); }
-Outcome<py::Ref> values_iter(PyObject* self) { return make_values_iterator(view_map(self)); }
-Outcome<py::Ref> items_iter(PyObject* self) { return make_items_iterator(view_map(self)); }
+Outcome<py::Ref> keys_iter(PyObject* self) {
+    ViewUse use(self);
+    return make_keys_iterator(use.map());
+}
+Outcome<py::Ref> values_iter(PyObject* self) {
+    ViewUse use(self);
+    return make_values_iterator(use.map());
+}
+Outcome<py::Ref> items_iter(PyObject* self) {
+    ViewUse use(self);
+    return make_items_iterator(use.map());
+}
 
 // ---------------------------------------------------------------- repr
 
@@ -43,7 +81,8 @@ Outcome<py::Ref> items_iter(PyObject* self) { return make_items_iterator(view_ma
 template <bool kKeys>
 Outcome<py::Ref> key_or_value_repr(PyObject* self) {
     std::string text = kKeys ? "keys_view({" : "values_view([";
-    Lookahead<MapValue> walk(view_map(self));
+    ViewUse use(self);
+    Lookahead<MapValue> walk(use.map());
     bool first = true;
     while (const auto* entry = walk.next()) {
         if (!first) {
@@ -60,7 +99,8 @@ Outcome<py::Ref> key_or_value_repr(PyObject* self) {
 /// unraisable hook and shows as "<unprintable tuple object>".
 Outcome<py::Ref> items_repr(PyObject* self) {
     std::string text = "items_view([";
-    Lookahead<MapValue> walk(view_map(self));
+    ViewUse use(self);
+    Lookahead<MapValue> walk(use.map());
     bool first = true;
     while (const auto* entry = walk.next()) {
         if (!first) {
@@ -102,7 +142,8 @@ Outcome<bool> keys_contains(PyObject* self, PyObject* key_object) {
     if (!key.ok()) {
         return std::move(key).take_error();
     }
-    return view_map(self).contains(key.value());
+    ViewUse use(self);
+    return use.map().contains(key.value());
 }
 
 }  // namespace
@@ -134,7 +175,8 @@ Outcome<bool> items_contains(PyObject* self, PyObject* item) {
     if (!query.ok()) {
         return std::move(query).take_error();
     }
-    const auto* entry = view_map(self).lookup(query.value().key);
+    ViewUse use(self);
+    const auto* entry = use.map().lookup(query.value().key);
     if (entry == nullptr) {
         return false;
     }
@@ -321,7 +363,8 @@ Outcome<py::Ref> items_union_with(const MapValue& map, PyObject* other) {
 
 template <Outcome<py::Ref> (*Operation)(const MapValue&, PyObject*)>
 Outcome<py::Ref> view_method(PyObject* self, const ParsedArgs& args) {
-    return Operation(view_map(self), args[0]);
+    ViewUse use(self);
+    return Operation(use.map(), args[0]);
 }
 
 /// The & and | slots: they act only with an instance of the view's class on the left.
@@ -330,7 +373,8 @@ Outcome<py::Ref> view_operator(PyObject* left, PyObject* right) {
     if (!PyObject_TypeCheck(left, type_for_operation(Spec))) {
         return py::Ref::borrow(Py_NotImplemented);
     }
-    return Operation(view_map(left), right);
+    ViewUse use(left);
+    return Operation(use.map(), right);
 }
 
 constexpr std::string_view kOtherParameter[] = {"other"};
@@ -438,7 +482,8 @@ Outcome<py::Ref> view_richcompare(PyObject* self, PyObject* other, int op) {
     if (other_size < 0) {
         return PendingError::fetch();
     }
-    const MapValue& map = view_map(self);
+    ViewUse use(self);
+    const MapValue& map = use.map();
     const auto n = static_cast<Py_ssize_t>(map.size());
     bool sizes_allow = false;
     bool walk_view = false;  // else walk `other`
@@ -524,12 +569,12 @@ PyType_Slot items_view_slots[] = {
 
 }  // namespace
 
-ClassSpec kKeysViewClass{"quil.KeysView", nullptr, sizeof(Instance<MapValue>), keys_view_slots,
-                         dealloc_instance<MapValue>, {}};
-ClassSpec kValuesViewClass{"quil.ValuesView", nullptr, sizeof(Instance<MapValue>),
-                           values_view_slots, dealloc_instance<MapValue>, {}};
-ClassSpec kItemsViewClass{"quil.ItemsView", nullptr, sizeof(Instance<MapValue>),
-                          items_view_slots, dealloc_instance<MapValue>, {}};
+ClassSpec kKeysViewClass{"quil.KeysView", nullptr, sizeof(Instance<ViewPayload>), keys_view_slots,
+                         dealloc_instance<ViewPayload>, {}};
+ClassSpec kValuesViewClass{"quil.ValuesView", nullptr, sizeof(Instance<ViewPayload>),
+                           values_view_slots, dealloc_instance<ViewPayload>, {}};
+ClassSpec kItemsViewClass{"quil.ItemsView", nullptr, sizeof(Instance<ViewPayload>),
+                          items_view_slots, dealloc_instance<ViewPayload>, {}};
 
 Outcome<py::Ref> map_keys(PyObject* self) { return new_view<kKeysViewClass>(map_value(self)); }
 Outcome<py::Ref> map_values(PyObject* self) {
