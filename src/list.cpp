@@ -93,9 +93,8 @@ Outcome<py::Ref> list_first(PyObject* self) {
 
 /// The list without its first element; the empty list's rest is an empty list.
 Outcome<py::Ref> list_rest(PyObject* self) {
-    ListValue rest = list_of(self);
-    rest.drop_first_in_place();
-    return new_list(std::move(rest));
+    auto rest = list_of(self).drop_first();
+    return new_list(rest ? std::move(*rest) : ListValue());
 }
 
 constexpr std::string_view kPushFrontParameters[] = {"other"};

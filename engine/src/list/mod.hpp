@@ -147,11 +147,18 @@ public:
         ++length_;
     }
 
-    /// The list without its first element, or nothing when empty.
+    /// The list without its first element, or nothing when empty. Equal to a clone
+    /// followed by drop_first_in_place, but touches one count (the second node's)
+    /// instead of three.
     std::optional<PersistentList> drop_first() const {
-        PersistentList result(*this);
-        if (!result.drop_first_in_place()) {
+        if (!head_) {
             return std::nullopt;
+        }
+        PersistentList result;
+        result.head_ = head_->next;
+        result.length_ = length_ - 1;
+        if (result.length_ != 0) {
+            result.last_ = last_;
         }
         return result;
     }

@@ -47,11 +47,11 @@ public:
 
     /// The stack without its top element, or nothing when empty.
     std::optional<PersistentStack> pop() const {
-        PersistentStack result(*this);
-        if (!result.list_.drop_first_in_place()) {
+        auto rest = list_.drop_first();
+        if (!rest) {
             return std::nullopt;
         }
-        return result;
+        return PersistentStack(std::move(*rest));
     }
 
     /// From the top down.
