@@ -69,6 +69,7 @@
 //
 // Where each operation lives:
 //   create, lookup, insert, insert_in_place   TrieMap below; insert_at and its helpers
+//   build (from items in input order)         bulk.hpp: bulk_build
 //   remove, remove_in_place                   remove.hpp: remove_at, compress
 //   iter                                      iter.hpp: TrieIter
 //   make_writable, remove_first_match         node.hpp
@@ -84,6 +85,7 @@
 
 #include "common/memory.hpp"
 #include "common/panic.hpp"
+#include "map/hash_trie_map/bulk.hpp"
 #include "map/hash_trie_map/hash_builder.hpp"
 #include "map/hash_trie_map/iter.hpp"
 #include "map/hash_trie_map/node.hpp"
@@ -207,6 +209,7 @@ public:
     using Entry = quil::Entry<K, V>;
     using EntryWithHash = quil::EntryWithHash<K, V, H>;
     using Iter = TrieIter<K, V, H>;
+    using Items = TrieItems<K, V, H>;
     static constexpr unsigned kDegree = detail::kDegree;
 
     /// A new empty map with a fresh HashBuilder drawn from the thread's seed.
@@ -214,6 +217,17 @@ public:
     /// A new empty map hashing under `builder`.
     static TrieMap create(const HashBuilder& builder) {
         return TrieMap(builder, Ref(Ref::Branch::make(0)), 0);
+    }
+
+    /// The map that create(builder) followed by insert_in_place of every item, in order,
+    /// makes: the same entries (a later equal key replaces an earlier one, key object and
+    /// value), size, shape and order, except that every branch has capacity == len.
+    /// Entry blocks are made in walk order. Takes over the items; if equals throws, they
+    /// are released and nothing is made (bulk.hpp).
+    static TrieMap build(const HashBuilder& builder, Items items) {
+        auto made = detail::bulk_build(
+            items, [&builder](const K& key) { return Hasher::hash(builder, key.hash_feed()); });
+        return TrieMap(builder, std::move(made.root), made.size);
     }
 
     TrieMap(const TrieMap&) noexcept = default;

@@ -10,8 +10,9 @@
 // and len == popcount(bitmap). Slots from len up to capacity hold the empty Slot.
 //
 // A block never grows in place: when a unique branch is full, set() moves its slots
-// into a block of capacity max(4, 2 * capacity) (0, 4, 8, 16, 32, 64) and frees the old
-// one, so callers pass the pointer by reference and store it back into the parent slot.
+// into a block of capacity max(4, 2 * capacity) (0, 4, 8, 16, 32, 64; at most 64 for
+// branches made with other capacities by copies and bulk builds) and frees the old one,
+// so callers pass the pointer by reference and store it back into the parent slot.
 #pragma once
 
 #include <algorithm>
@@ -170,10 +171,11 @@ private:
         return ::new (H::allocate(bytes_for(capacity))) SparseArray(capacity);
     }
 
-    /// Moves a full unique branch into a block twice as large (at least 4 slots) and
-    /// frees the old block. The new block takes over the old one's single count.
+    /// Moves a full unique branch into a block twice as large (at least 4 slots, at most
+    /// 64: a branch made with exactly its children, such as 40, stops at 64) and frees
+    /// the old block. The new block takes over the old one's single count.
     static SparseArray* grow(SparseArray* full) {
-        const unsigned capacity = std::max(kMinGrowth, 2u * full->capacity);
+        const unsigned capacity = std::min(kMaxCapacity, std::max(kMinGrowth, 2u * full->capacity));
         SparseArray* grown = allocate(capacity);
         grown->bitmap = full->bitmap;
         grown->len = full->len;
