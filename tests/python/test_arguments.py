@@ -7,6 +7,7 @@ L = quil.List([1, 2])
 Q = quil.Queue(1, 2)
 S = quil.Stack(1, 2)
 M = quil.HashTrieMap({"a": 1})
+T = quil.HashTrieSet([1])
 
 CASES = [
     ("map-get-missing", lambda: quil.HashTrieMap.get(M), TypeError,
@@ -33,6 +34,26 @@ CASES = [
      "HashTrieMap.convert() missing 1 required positional argument: 'value'"),
     ("map-fromkeys-too-many", lambda: quil.HashTrieMap.fromkeys(1, 2, 3), TypeError,
      "HashTrieMap.fromkeys() takes from 1 to 2 positional arguments but 3 were given"),
+    ("set-new-too-many", lambda: quil.HashTrieSet(1, 2), TypeError,
+     "HashTrieSet.__new__() takes from 0 to 1 positional arguments but 2 were given"),
+    ("set-new-keyword", lambda: quil.HashTrieSet(values=[1]), TypeError,
+     "HashTrieSet.__new__() got an unexpected keyword argument 'values'"),
+    ("set-new-multiple", lambda: quil.HashTrieSet([], value=[]), TypeError,
+     "HashTrieSet.__new__() got multiple values for argument 'value'"),
+    ("set-insert-missing", lambda: T.insert(), TypeError,
+     "HashTrieSet.insert() missing 1 required positional argument: 'value'"),
+    ("set-remove-too-many", lambda: T.remove(1, 2), TypeError,
+     "HashTrieSet.remove() takes 1 positional arguments but 2 were given"),
+    ("set-discard-keyword", lambda: T.discard(key=1), TypeError,
+     "HashTrieSet.discard() got an unexpected keyword argument 'key'"),
+    ("set-update-keyword", lambda: T.update([1], x=2), TypeError,
+     "HashTrieSet.update() got an unexpected keyword argument 'x'"),
+    ("set-union-missing", lambda: T.union(), TypeError,
+     "HashTrieSet.union() missing 1 required positional argument: 'other'"),
+    ("set-difference-multiple", lambda: T.difference(T, other=T), TypeError,
+     "HashTrieSet.difference() got multiple values for argument 'other'"),
+    ("set-reduce-noargs", lambda: T.__reduce__(1), TypeError,
+     "HashTrieSet.__reduce__() takes no arguments (1 given)"),
     # (id, call, exception type, message)
     ("missing", lambda: L.push_front(), TypeError,
      "List.push_front() missing 1 required positional argument: 'other'"),
@@ -88,6 +109,9 @@ def test_keyword_arguments_by_name():
     assert M.get(key="a", default=2) == 1
     assert M.insert(value=2, key="b")["b"] == 2
     assert quil.HashTrieMap.fromkeys(keys=[1], val=2)[1] == 2
+    assert quil.HashTrieSet(value=[2]) == {2}
+    assert T.insert(value=2) == {1, 2} and T.remove(value=1) == set()
+    assert T.symmetric_difference(other=quil.HashTrieSet([2])) == {1, 2}
 
 
 def test_unknown_keywords_of_the_map_constructor_become_entries():

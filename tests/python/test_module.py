@@ -30,7 +30,7 @@ def test_reimport_gives_new_module_with_same_types():
         sys.modules["quil"] = quil
 
 
-@pytest.mark.parametrize("name", ["HashTrieMap", "List", "Stack", "Queue"])
+@pytest.mark.parametrize("name", ["HashTrieMap", "HashTrieSet", "List", "Stack", "Queue"])
 def test_collection_class_names(name):
     cls = getattr(quil, name)
     assert cls.__module__ == "quil"
@@ -39,7 +39,8 @@ def test_collection_class_names(name):
 
 @pytest.mark.parametrize(
     "cls, signature",
-    [(quil.HashTrieMap, "(value=None, **kwds)"), (quil.List, "(*elements)"),
+    [(quil.HashTrieMap, "(value=None, **kwds)"), (quil.HashTrieSet, "(value=None)"),
+     (quil.List, "(*elements)"),
      (quil.Stack, "(*args)"), (quil.Queue, "(*elements)")],
     ids=lambda value: getattr(value, "__name__", value),
 )
@@ -70,6 +71,15 @@ def test_method_signatures_are_introspectable():
         (quil.Stack.peek, "($self)"),
         (quil.Stack.pop, "($self)"),
         (quil.Stack.push, "($self, other)"),
+        (quil.HashTrieSet.insert, "($self, value)"),
+        (quil.HashTrieSet.discard, "($self, value)"),
+        (quil.HashTrieSet.remove, "($self, value)"),
+        (quil.HashTrieSet.update, "($self, *iterables)"),
+        (quil.HashTrieSet.union, "($self, other)"),
+        (quil.HashTrieSet.intersection, "($self, other)"),
+        (quil.HashTrieSet.difference, "($self, other)"),
+        (quil.HashTrieSet.symmetric_difference, "($self, other)"),
+        (quil.HashTrieSet.__reduce__, "($self)"),
     ],
     ids=lambda value: getattr(value, "__qualname__", None),
 )
@@ -79,7 +89,8 @@ def test_queue_and_stack_method_signatures(method, signature):
 
 
 @pytest.mark.parametrize(
-    "cls", [quil.HashTrieMap, quil.List, quil.Stack, quil.Queue], ids=lambda c: c.__name__
+    "cls", [quil.HashTrieMap, quil.HashTrieSet, quil.List, quil.Stack, quil.Queue],
+    ids=lambda c: c.__name__,
 )
 def test_classes_cannot_be_subclassed(cls):
     with pytest.raises(TypeError, match="not an acceptable base type"):
@@ -91,9 +102,10 @@ def test_classes_cannot_be_subclassed(cls):
     [lambda: quil.HashTrieMap({"a": [1]}), lambda: quil.HashTrieMap().keys(),
      lambda: quil.List([1, 2]),
      lambda: quil.Stack(1, 2), lambda: quil.Queue(1, 2),
-     lambda: iter(quil.Stack(1, 2)), lambda: iter(quil.Queue(1, 2))],
+     lambda: iter(quil.Stack(1, 2)), lambda: iter(quil.Queue(1, 2)),
+     lambda: quil.HashTrieSet([(1, 2)]), lambda: iter(quil.HashTrieSet([1]))],
     ids=["HashTrieMap", "KeysView", "List", "Stack", "Queue",
-         "StackIterator", "QueueIterator"],
+         "StackIterator", "QueueIterator", "HashTrieSet", "SetIterator"],
 )
 def test_instances_are_not_tracked_by_the_gc(make):
     assert not gc.is_tracked(make())
@@ -103,9 +115,10 @@ def test_instances_are_not_tracked_by_the_gc(make):
     "make_iterator",
     [lambda: iter(quil.HashTrieMap()), lambda: iter(quil.HashTrieMap().values()),
      lambda: iter(quil.HashTrieMap().items()), lambda: iter(quil.List([1])),
-     lambda: iter(quil.Stack([1])), lambda: iter(quil.Queue([1]))],
+     lambda: iter(quil.Stack([1])), lambda: iter(quil.Queue([1])),
+     lambda: iter(quil.HashTrieSet())],
     ids=["KeysIterator", "ValuesIterator", "ItemsIterator", "ListIterator",
-         "StackIterator", "QueueIterator"],
+         "StackIterator", "QueueIterator", "SetIterator"],
 )
 def test_iterator_classes_are_not_instantiable_nor_exported(make_iterator):
     cls = type(make_iterator())
@@ -130,6 +143,11 @@ def test_view_classes_are_not_instantiable_nor_exported(make_view, name):
 
 def test_map_is_registered_as_a_mapping():
     assert isinstance(quil.HashTrieMap(), collections.abc.Mapping)
+
+
+def test_set_is_registered_as_a_set():
+    assert isinstance(quil.HashTrieSet(), collections.abc.Set)
+    assert issubclass(quil.HashTrieSet, collections.abc.Set)
 
 
 def test_list_is_not_registered_as_a_sequence():

@@ -6,7 +6,7 @@ import sys
 import pytest
 
 from helpers import BadRepr, HashKey
-from quil import HashTrieMap, List, Queue, Stack
+from quil import HashTrieMap, HashTrieSet, List, Queue, Stack
 
 pytestmark = pytest.mark.skipif(
     not hasattr(sys, "gettotalrefcount"), reason="needs a debug interpreter"
@@ -153,3 +153,31 @@ def stack_workload():
 @pytest.mark.parametrize("workload", [queue_workload, stack_workload], ids=["Queue", "Stack"])
 def test_queue_and_stack_operations_do_not_leak(workload):
     assert_no_leak(workload)
+
+
+def set_workload():
+    for i in range(200):
+        s = HashTrieSet([str(j) for j in range(i % 9)] + [object(), HashKey(3, "a")])
+        o = HashTrieSet([HashKey(3, "a"), HashKey(3, "b"), (i, "t")]).update(range(i % 4))
+        s = s.insert(HashKey(3, "c")).insert(HashKey(3, "a")).discard("zz").discard("1")
+        _ = HashKey(3, "b") in s, len(s), list(s), repr(s), hash(s), s.__reduce__()
+        _ = s | o, s & o, s - o, o - s, s ^ o, o ^ s, s.union(o), s.intersection(o)
+        _ = s == o, s != set(o), s <= o, s > frozenset(), s == [1], s < HashTrieMap({1: 2}).keys()
+        _ = pickle.loads(pickle.dumps(o)), s.remove(HashKey(3, "c"))
+    swallow(lambda: HashTrieSet([1]).remove((1, 2)), KeyError)
+    swallow(lambda: HashTrieSet([1]).union({1}), TypeError)
+    swallow(lambda: HashTrieSet([1]) | {1}, TypeError)
+    for bad in (5, [[]], failing_generator()):
+        swallow(lambda: HashTrieSet(bad), TypeError, ValueError)
+        swallow(lambda: HashTrieSet().update([1], bad), TypeError, ValueError)
+    swallow(lambda: [] in HashTrieSet(), TypeError)
+    repr(HashTrieSet([BadRepr()]))
+    failing = HashTrieSet([HashKey(1, "a", error_on_eq=ValueError("boom")), "b"])
+    for operation in (lambda: HashKey(1, "z") in failing, lambda: failing.insert(HashKey(1, "z")),
+                      lambda: failing | HashTrieSet([HashKey(1, "z"), 2, 3]),
+                      lambda: failing ^ HashTrieSet([HashKey(1, "z")])):
+        swallow(operation, BaseException)
+
+
+def test_set_operations_do_not_leak():
+    assert_no_leak(set_workload)
