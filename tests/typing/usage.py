@@ -42,3 +42,19 @@ fewer: Stack[str] = plates.pop()
 from_generator: Stack[int] = Stack(i for i in range(3))
 plates.is_empty()  # type: ignore[attr-defined]
 wrong_queue: Queue[str] = Queue([1, 2])  # type: ignore[list-item]
+
+from collections.abc import Set
+
+from quil import HashTrieSet
+
+tags: HashTrieSet[str] = HashTrieSet(["a", "b"])
+more_tags: HashTrieSet[str] = tags.insert("c").discard("a").update(["d"], ("e",))
+ids_or_tags: HashTrieSet[int | str] = tags | HashTrieSet([1])
+common: HashTrieSet[str] = tags & HashTrieSet([1, "a"])
+only_tags: HashTrieSet[str] = tags.difference(HashTrieSet(["b"]))
+has_a: bool = "a" in tags
+subset: bool = tags <= {"a", "b", "c"}
+as_abc: Set[str] = tags
+no_tags = HashTrieSet()
+tags | {"x"}  # type: ignore[operator]
+wrong_tags: HashTrieSet[int] = HashTrieSet(["a"])  # type: ignore[list-item]
