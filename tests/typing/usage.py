@@ -58,3 +58,13 @@ as_abc: Set[str] = tags
 no_tags = HashTrieSet()
 tags | {"x"}  # type: ignore[operator]
 wrong_tags: HashTrieSet[int] = HashTrieSet(["a"])  # type: ignore[list-item]
+
+from quil import HashTrieSet
+
+views = HashTrieMap({"a": 1, "b": 2})
+shared_keys: HashTrieSet[str] = views.keys() & ["a", "z"]
+wider = views.keys() | [3]
+wider_keys: list[str | int] = list(wider)
+pair_set: HashTrieSet[tuple[str, int]] = views.items() & [("a", 1)]
+counts: list[int] = list(views.values())
+same: bool = views.keys() == {"a", "b"}
