@@ -73,7 +73,7 @@ template <class Map>
 Map build_in_bulk(const std::vector<Input<Map>>& input) {
     typename Map::Items items;
     for (const Input<Map>& item : input) {
-        items.push(item.key, item.value);
+        items.push(TestKey(item.key), typename Map::mapped_type(item.value));
     }
     return Map::build(HashBuilder{}, std::move(items));
 }

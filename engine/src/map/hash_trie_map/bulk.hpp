@@ -84,14 +84,14 @@ public:
     }
 
     /// Appends an item; takes over the key and the value.
-    void push(K key, V value) {
+    void push(K&& key, V&& value) {
         if (size_ == capacity_) {
             move_to(std::max<std::size_t>(16, 2 * capacity_));
         }
         ::new (static_cast<void*>(items_ + size_)) Item{std::move(key), std::move(value)};
         ++size_;
     }
-    void push(K key) requires std::same_as<V, NoValue> { push(std::move(key), NoValue{}); }
+    void push(K&& key) requires std::same_as<V, NoValue> { push(std::move(key), NoValue{}); }
 
     std::size_t size() const noexcept { return size_; }
     bool empty() const noexcept { return size_ == 0; }
@@ -174,7 +174,9 @@ inline bool trie_less(std::uint64_t a, std::uint64_t b) noexcept {
 }
 
 /// Ranges at most this long are sorted by insertion; longer ones by a counting pass.
-inline constexpr std::size_t kInsertionSortMax = 32;
+/// Counting passes are cheap per record, comparisons in trie order are not, so the
+/// passes go on until ranges are tiny (at 100 000 random hashes, three passes).
+inline constexpr std::size_t kInsertionSortMax = 8;
 
 /// Stable insertion sort into trie order.
 inline void insertion_sort(BulkRecord* records, std::size_t n) noexcept {
@@ -194,39 +196,39 @@ inline void insertion_sort(BulkRecord* records, std::size_t n) noexcept {
 /// next digit; short parts by insertion. `scratch` has room for n records.
 inline void sort_in_trie_order(BulkRecord* records, BulkRecord* scratch, std::size_t n,
                                unsigned depth) noexcept {
-    while (n > kInsertionSortMax && !exhausted(depth)) {
+    for (; !exhausted(depth); ++depth) {
+        if (n <= kInsertionSortMax) {
+            insertion_sort(records, n);
+            return;
+        }
+        const unsigned shift = kBitsPerLevel * depth;
         std::size_t counts[kDegree] = {};
         for (std::size_t i = 0; i < n; ++i) {
-            ++counts[digit(records[i].hash, depth)];
+            ++counts[(records[i].hash >> shift) & kSlotMask];
         }
-        const unsigned only = digit(records[0].hash, depth);
-        if (counts[only] == n) {
-            // All share this digit (a chain in the trie): nothing moves.
-            ++depth;
-            continue;
+        if (counts[(records[0].hash >> shift) & kSlotMask] == n) {
+            continue;  // all share this digit (a chain in the trie): nothing moves
         }
         std::size_t starts[kDegree];
+        std::uint64_t to_sort = 0;  // the parts of more than one record
         std::size_t next = 0;
         for (unsigned d = 0; d < kDegree; ++d) {
             starts[d] = next;
             next += counts[d];
+            to_sort |= std::uint64_t{counts[d] > 1} << d;
         }
-        std::size_t fill[kDegree];
-        std::copy(starts, starts + kDegree, fill);
         for (std::size_t i = 0; i < n; ++i) {
-            scratch[fill[digit(records[i].hash, depth)]++] = records[i];
+            scratch[starts[(records[i].hash >> shift) & kSlotMask]++] = records[i];
         }
         std::memcpy(records, scratch, n * sizeof(BulkRecord));
-        for (unsigned d = 0; d < kDegree; ++d) {
-            if (counts[d] > 1) {
-                sort_in_trie_order(records + starts[d], scratch + starts[d], counts[d], depth + 1);
-            }
+        for (; to_sort != 0; to_sort &= to_sort - 1) {
+            const auto d = static_cast<unsigned>(std::countr_zero(to_sort));
+            const std::size_t start = starts[d] - counts[d];  // starts[d] is now its end
+            sort_in_trie_order(records + start, scratch + start, counts[d], depth + 1);
         }
         return;
     }
-    if (n > 1 && !exhausted(depth)) {
-        insertion_sort(records, n);
-    }
+    // Exhausted: every hash is the same, and the records stay in input order.
 }
 
 /// Replays the bucket insert over a run of records with one hash, in input order: an
@@ -319,11 +321,21 @@ private:
 
     /// A branch over the runs of equal digit `depth`, one child per run.
     Ref branch(const BulkRecord* records, std::size_t n, unsigned depth) {
+        const unsigned shift = kBitsPerLevel * depth;
+        std::size_t ends[kDegree];
         std::uint64_t bitmap = 0;
-        for (std::size_t i = 0; i < n; ++i) {
-            bitmap |= std::uint64_t{1} << digit(records[i].hash, depth);
+        unsigned children = 0;
+        std::uint64_t run_digit = (records[0].hash >> shift) & kSlotMask;
+        for (std::size_t i = 1; i < n; ++i) {
+            const std::uint64_t d = (records[i].hash >> shift) & kSlotMask;
+            if (d != run_digit) {
+                bitmap |= std::uint64_t{1} << run_digit;
+                ends[children++] = i;
+                run_digit = d;
+            }
         }
-        const auto children = static_cast<unsigned>(std::popcount(bitmap));
+        bitmap |= std::uint64_t{1} << run_digit;
+        ends[children++] = n;
         auto* branch = Ref::Branch::make(children);
         Ref made(branch);
         branch->bitmap = bitmap;
@@ -331,13 +343,8 @@ private:
         Ref* slots = branch->slots();
         std::size_t start = 0;
         for (unsigned r = 0; r < children; ++r) {
-            const unsigned slot_digit = digit(records[start].hash, depth);
-            std::size_t end = start + 1;
-            while (end < n && digit(records[end].hash, depth) == slot_digit) {
-                ++end;
-            }
-            slots[r] = node(records + start, end - start, depth + 1);
-            start = end;
+            slots[r] = node(records + start, ends[r] - start, depth + 1);
+            start = ends[r];
         }
         return made;
     }
@@ -363,12 +370,8 @@ BulkResult<K, V, H> bulk_build(TrieItems<K, V, H>& items, TrieHash trie_hash) {
     for (std::size_t i = 0; i < n; ++i) {
         sorted[i] = BulkRecord{trie_hash(items[i].key), i};
     }
-    if (n > kInsertionSortMax) {
-        RawArray<BulkRecord, H> scratch(n);
-        sort_in_trie_order(sorted, scratch.get(), n, 0);
-    } else {
-        insertion_sort(sorted, n);
-    }
+    RawArray<BulkRecord, H> scratch(n > kInsertionSortMax ? n : 0);
+    sort_in_trie_order(sorted, scratch.get(), n, 0);
     const std::size_t kept = resolve_runs(sorted, n, items);
     NodeMaker<K, V, H> maker(items);
     return BulkResult<K, V, H>{maker.root(sorted, kept), kept};
