@@ -36,6 +36,19 @@ PyObject* call_eq(PyObject* self, PyObject* other) {
 
 }  // namespace
 
+bool Key::bytes_compare_quietly() noexcept {
+    // The option is fixed at start-up, so it is read once.
+    static const bool quiet = [] {
+        int warning = 1;
+        if (PyConfig_GetInt("bytes_warning", &warning) < 0) {
+            PyErr_Clear();
+            return false;
+        }
+        return warning == 0;
+    }();
+    return quiet;
+}
+
 bool Key::equals(const Key& probe) const {
     PyObject* stored = object_.get();
     PyObject* other = probe.object_.get();

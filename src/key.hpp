@@ -62,7 +62,20 @@ public:
                type == &PyBool_Type || type == &PyComplex_Type;
     }
 
+    /// Whether hashing an object of this exact type, and comparing it with any object of
+    /// such a type, runs no Python code: str, int, float, bool, and bytes unless the
+    /// interpreter warns when bytes meet str (a warning can run code). Not tuple or
+    /// frozenset, which hash and compare their elements. Bulk building relies on it.
+    static bool is_inert_type(PyTypeObject* type) noexcept {
+        return type == &PyUnicode_Type || type == &PyLong_Type || type == &PyFloat_Type ||
+               type == &PyBool_Type || (type == &PyBytes_Type && bytes_compare_quietly());
+    }
+    bool is_inert() const noexcept { return is_inert_type(Py_TYPE(object_.get())); }
+
 private:
+    /// Whether comparing bytes with str stays silent (no -b or -bb option).
+    static bool bytes_compare_quietly() noexcept;
+
     py::HeldRef object_;
     Py_hash_t hash_ = 0;
 };

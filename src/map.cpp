@@ -38,13 +38,15 @@ Outcome<std::pair<Key, py::HeldRef>> pair_from(PyObject* item) {
     return std::pair{std::move(key).take_value(), py::HeldRef::borrow(PyTuple_GET_ITEM(item, 1))};
 }
 
-Status insert_pair(MapValue& map, PyObject* item) {
+using MapMaker = TrieMaker<MapValue>;
+
+Status add_pair(MapMaker& maker, PyObject* item) {
     auto pair = pair_from(item);
     if (!pair.ok()) {
         return std::move(pair).take_error();
     }
     auto& [key, value] = pair.value();
-    map.insert_in_place(std::move(key), std::move(value));
+    maker.add(std::move(key), std::move(value));
     return Unit{};
 }
 
@@ -63,9 +65,11 @@ bool is_mapping(PyObject* value) {
     return found == 1;
 }
 
-/// Inserts every (name, object) of a keyword dict, in its order. The dict is the call's
-/// own, but key hashing and comparison run Python code, so it is watched for changes.
-Status insert_keywords(MapValue& map, PyObject* keywords) {
+/// Hands every (name, object) of a keyword dict, in its order, to `insert` (a MapValue
+/// or a MapMaker). The dict is the call's own, but key hashing and comparison run
+/// Python code, so it is watched for changes.
+template <class Insert>
+Status insert_keywords(Insert&& insert, PyObject* keywords) {
     const Py_ssize_t size = PyDict_GET_SIZE(keywords);
     Py_ssize_t position = 0;
     Py_ssize_t visited = 0;
@@ -77,7 +81,7 @@ Status insert_keywords(MapValue& map, PyObject* keywords) {
         if (!key.ok()) {
             return std::move(key).take_error();
         }
-        map.insert_in_place(std::move(key).take_value(), py::HeldRef::from(std::move(held_object)));
+        insert(std::move(key).take_value(), py::HeldRef::from(std::move(held_object)));
         ++visited;
         if (PyDict_GET_SIZE(keywords) != size) {
             panic("dictionary changed size during iteration");
@@ -89,18 +93,86 @@ Status insert_keywords(MapValue& map, PyObject* keywords) {
     return Unit{};
 }
 
-/// A dict's items as they stand now, with a reference to every key and value: what
-/// dict.items() would list, without making a tuple per item.
-std::vector<std::pair<py::HeldRef, py::HeldRef>> dict_snapshot(PyObject* dict) {
+/// A dict's items as they stand now, from (key, value), the item PyDict_Next just gave
+/// at `position`, to the end, with a reference to every key and value: what
+/// dict.items() would list from there, without making a tuple per item.
+std::vector<std::pair<py::HeldRef, py::HeldRef>> dict_snapshot(PyObject* dict, Py_ssize_t position,
+                                                               PyObject* key, PyObject* value) {
     std::vector<std::pair<py::HeldRef, py::HeldRef>> items;
     items.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(dict)));
-    Py_ssize_t position = 0;
-    PyObject* key = nullptr;
-    PyObject* value = nullptr;
-    while (PyDict_Next(dict, &position, &key, &value)) {
+    do {
         items.emplace_back(py::HeldRef::borrow(key), py::HeldRef::borrow(value));
-    }
+    } while (PyDict_Next(dict, &position, &key, &value));
     return items;
+}
+
+/// Converts a dict, a mapping or an iterable of pairs into `maker`, in order (see
+/// map_from). Errors are returned without a note.
+Status convert_into(MapMaker& maker, PyObject* value) {
+    if (PyDict_CheckExact(value)) {
+        // Inert keys run no Python code, so while they last the dict cannot change and
+        // is read in place. The first other key's __hash__ may change it: the rest is
+        // snapshotted before that key is hashed, as the whole dict once was.
+        maker.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(value)));
+        Py_ssize_t position = 0;
+        PyObject* key_object = nullptr;
+        PyObject* object = nullptr;
+        while (PyDict_Next(value, &position, &key_object, &object)) {
+            if (!Key::is_inert_type(Py_TYPE(key_object))) [[unlikely]] {
+                for (auto& [rest_key, rest_object] :
+                     dict_snapshot(value, position, key_object, object)) {
+                    auto key = Key::make(rest_key.get());
+                    if (!key.ok()) {
+                        return std::move(key).take_error();
+                    }
+                    maker.add(std::move(key).take_value(), std::move(rest_object));
+                }
+                return Unit{};
+            }
+            const Py_hash_t hash = PyObject_Hash(key_object);
+            if (hash == -1) [[unlikely]] {
+                return PendingError::fetch();
+            }
+            maker.add(Key(py::HeldRef::borrow(key_object), hash), py::HeldRef::borrow(object));
+        }
+        return Unit{};
+    }
+    if (is_mapping(value)) {
+        py::Ref items = py::Ref::steal(PyMapping_Items(value));
+        if (!items) {
+            return PendingError::fetch();
+        }
+        const Py_ssize_t length_at_start = PyList_GET_SIZE(items.get());
+        maker.reserve(static_cast<std::size_t>(length_at_start));
+        for (Py_ssize_t i = 0; i < length_at_start && i < PyList_GET_SIZE(items.get()); ++i) {
+            py::Ref item = py::Ref::borrow(PyList_GET_ITEM(items.get(), i));
+            if (Status status = add_pair(maker, item.get()); !status.ok()) {
+                return std::move(status).take_error();
+            }
+        }
+        return Unit{};
+    }
+    py::Ref iterator = py::Ref::steal(PyObject_GetIter(value));
+    if (!iterator) {
+        return PendingError::fetch();
+    }
+    if (PyList_CheckExact(value) || PyTuple_CheckExact(value)) {
+        maker.reserve(static_cast<std::size_t>(Py_SIZE(value)));
+    }
+    for (;;) {
+        PyObject* item = nullptr;
+        const int status = PyIter_NextItem(iterator.get(), &item);
+        if (status < 0) {
+            return PendingError::fetch();
+        }
+        if (status == 0) {
+            return Unit{};
+        }
+        py::Ref held = py::Ref::steal(item);
+        if (Status added = add_pair(maker, item); !added.ok()) {
+            return std::move(added).take_error();
+        }
+    }
 }
 
 Outcome<py::Ref> map_result(MapValue map) {
@@ -112,21 +184,25 @@ Outcome<py::Ref> map_result(MapValue map) {
 constexpr std::string_view kValueParameter[] = {"value"};
 constexpr ArgumentSpec kMapNew{"HashTrieMap", "__new__", kValueParameter, 0, 0};
 
+/// The value and then the keywords go into one maker, so a call whose keys are all
+/// inert builds its map in one go.
 Outcome<py::Ref> map_new(PyTypeObject* type, const ParsedArgs& args) {
+    MapMaker maker;
     PyObject* value = args[0];
-    Outcome<MapValue> made = value != nullptr && value != Py_None
-                                 ? map_from(value)
-                                 : Outcome<MapValue>(MapValue::create());
-    if (!made.ok()) {
-        return std::move(made).take_error().with_note("value");
+    if (value != nullptr && value != Py_None) {
+        if (Status converted = convert_into(maker, value); !converted.ok()) {
+            return std::move(converted).take_error().with_note("value");
+        }
     }
-    MapValue map = std::move(made).take_value();
     if (PyObject* keywords = args.extra_keywords()) {
-        if (Status status = insert_keywords(map, keywords); !status.ok()) {
+        Status status = insert_keywords(
+            [&maker](Key key, py::HeldRef object) { maker.add(std::move(key), std::move(object)); },
+            keywords);
+        if (!status.ok()) {
             return std::move(status).take_error();
         }
     }
-    return new_instance(type, std::move(map));
+    return new_instance(type, std::move(maker).finish());
 }
 
 // ---------------------------------------------------------------- lookup
@@ -232,7 +308,12 @@ Outcome<py::Ref> map_update(PyObject* self, PyObject* maps, PyObject* keywords) 
         }
     }
     if (keywords != nullptr && keywords != Py_None) {
-        if (Status status = insert_keywords(result, keywords); !status.ok()) {
+        Status status = insert_keywords(
+            [&result](Key key, py::HeldRef object) {
+                result.insert_in_place(std::move(key), std::move(object));
+            },
+            keywords);
+        if (!status.ok()) {
             return std::move(status).take_error();
         }
     }
@@ -430,50 +511,11 @@ PyType_Slot map_slots[] = {
 }  // namespace
 
 Outcome<MapValue> map_from(PyObject* value) {
-    MapValue map = MapValue::create();
-    if (PyDict_CheckExact(value)) {
-        for (auto& [key_object, object] : dict_snapshot(value)) {
-            auto key = Key::make(key_object.get());
-            if (!key.ok()) {
-                return std::move(key).take_error();
-            }
-            map.insert_in_place(std::move(key).take_value(), std::move(object));
-        }
-        return map;
+    MapMaker maker;
+    if (Status converted = convert_into(maker, value); !converted.ok()) {
+        return std::move(converted).take_error();
     }
-    if (is_mapping(value)) {
-        py::Ref items = py::Ref::steal(PyMapping_Items(value));
-        if (!items) {
-            return PendingError::fetch();
-        }
-        const Py_ssize_t length_at_start = PyList_GET_SIZE(items.get());
-        for (Py_ssize_t i = 0; i < length_at_start && i < PyList_GET_SIZE(items.get()); ++i) {
-            py::Ref item = py::Ref::borrow(PyList_GET_ITEM(items.get(), i));
-            if (Status status = insert_pair(map, item.get()); !status.ok()) {
-                return std::move(status).take_error();
-            }
-        }
-        return map;
-    }
-    py::Ref iterator = py::Ref::steal(PyObject_GetIter(value));
-    if (!iterator) {
-        return PendingError::fetch();
-    }
-    for (;;) {
-        PyObject* item = nullptr;
-        const int status = PyIter_NextItem(iterator.get(), &item);
-        if (status < 0) {
-            return PendingError::fetch();
-        }
-        if (status == 0) {
-            break;
-        }
-        py::Ref held = py::Ref::steal(item);
-        if (Status inserted = insert_pair(map, item); !inserted.ok()) {
-            return std::move(inserted).take_error();
-        }
-    }
-    return map;
+    return std::move(maker).finish();
 }
 
 Outcome<py::Ref> new_map_object(MapValue map) { return map_result(std::move(map)); }

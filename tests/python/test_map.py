@@ -1,6 +1,9 @@
 # HashTrieMap: construction, lookup, updates, repr, equality, hashing and pickling.
 import collections.abc
+import os
 import pickle
+import subprocess
+import sys
 
 import pytest
 
@@ -296,3 +299,96 @@ def test_stored_key_keeps_its_hash():
     key.hash_value = 2
     assert m[HashKey(1, "a")] == 1
     assert HashKey(2, "a") not in m
+
+
+class Logged:
+    """A key that hashes like `twin` and logs its __hash__ and __eq__ calls; it is equal
+    to nothing, so it ends up in a bucket with `twin`. `on_hash` runs inside __hash__."""
+
+    def __init__(self, twin, log, on_hash=None):
+        self.twin, self.log, self.on_hash = twin, log, on_hash
+
+    def __hash__(self):
+        self.log.append("hash")
+        if self.on_hash is not None:
+            self.on_hash()
+        return hash(self.twin)
+
+    def __eq__(self, other):
+        self.log.append(("eq", other))
+        return False
+
+
+def built_one_by_one(pairs, log):
+    """The map of `pairs` by successive inserts, logging as `logged_pairs` does."""
+    m = HashTrieMap()
+    for key, value in pairs:
+        log.append(("next", value))
+        m = m.insert(key, value)
+    return m
+
+
+def logged_pairs(pairs, log):
+    for key, value in pairs:
+        log.append(("next", value))
+        yield key, value
+
+
+def surviving_keys(m):
+    return {value: id(key) for key, value in m.items()}
+
+
+def test_python_code_runs_where_insertion_one_by_one_runs_it():
+    # Built-in keys, then a Python key colliding with one of them, then more built-in
+    # keys, one of which replaces an earlier equal one (a new object) and meets the
+    # Python key's __eq__ on the way.
+    log = []
+    twin, twin_again = "".join(["tw", "in"]), "".join(["t", "win"])
+    pairs = [(twin, 1), ("b", 2), (Logged(twin, log), 3), (2.5, 4), (twin_again, 5), (7, 6)]
+    expected = built_one_by_one(pairs, log)
+    expected_log = log[:]
+    del log[:]
+    m = HashTrieMap(logged_pairs(pairs, log))
+    assert log == expected_log
+    assert ("eq", twin_again) in log
+    assert surviving_keys(m) == surviving_keys(expected)
+    assert surviving_keys(m)[5] == id(twin_again)
+
+
+def test_a_dict_is_read_as_it_stood_before_the_first_python_key_was_hashed():
+    log = []
+    d = {"a": 1, "twin": 2}
+    key = Logged("twin", log)
+    d[key] = 3
+    d["z"] = 4
+    del log[:]
+    expected = built_one_by_one(list(d.items()), log)
+    expected_log = [entry for entry in log if entry[0] != "next"]
+    del log[:]
+    key.on_hash = lambda: d.update(late=5)
+    m = HashTrieMap(d)
+    assert log == expected_log
+    assert "late" in d and "late" not in m
+    assert surviving_keys(m) == surviving_keys(expected)
+
+
+def test_bytes_meet_str_one_by_one_when_the_interpreter_warns_about_it():
+    # hash(b"abc") == hash("abc"); under -b comparing them warns, and a warning can run
+    # Python code, so it must come as the bytes key is inserted, not later.
+    code = """if True:
+        import warnings, quil
+        log = []
+        warnings.showwarning = lambda *args, **kwargs: log.append("warning")
+        def pairs():
+            yield "abc", 1
+            yield b"abc", 2
+            log.append("after")
+            yield "x", 3
+        m = quil.HashTrieMap(pairs())
+        print(len(m), log[0], log[-1])
+    """
+    run = subprocess.run(
+        [sys.executable, "-b", "-W", "always::BytesWarning", "-c", code],
+        capture_output=True, text=True, env={**os.environ}, check=True,
+    )
+    assert run.stdout.split() == ["3", "warning", "after"]
