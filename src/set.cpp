@@ -2,7 +2,9 @@
 // algebra and comparisons. The views' algebra builds its results through set.hpp.
 #include "set.hpp"
 
+#include <cstddef>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "frame/adapters.hpp"
@@ -23,35 +25,40 @@ PyTypeObject* set_type() { return type_for_operation(kHashTrieSetClass); }
 
 Outcome<py::Ref> set_result(SetValue set) { return new_instance(set_type(), std::move(set)); }
 
-/// Hashes `item` and inserts it into `set` in place; takes over the caller's reference.
-/// An equal element already present is replaced by `item`.
-Status insert_item(SetValue& set, py::Ref item) {
+/// Builds a new set from elements given one at a time; all-inert input is built in one
+/// go (see TrieMaker).
+using SetMaker = TrieMaker<SetValue>;
+
+/// Where the elements of an iterable go: a fresh set being made, or a working copy
+/// changed in place. Either way an element equal to one already there replaces it.
+void put(SetMaker& maker, Key key) { maker.add(std::move(key)); }
+void put(SetValue& set, Key key) { set.insert_in_place(std::move(key)); }
+
+/// Hashes `item` and puts it into `sink`; takes over the caller's reference.
+template <class Sink>
+Status put_item(Sink& sink, py::Ref item) {
     const Py_hash_t hash = PyObject_Hash(item.get());
     if (hash == -1) [[unlikely]] {
         return PendingError::fetch();
     }
-    set.insert_in_place(Key(py::HeldRef::from(std::move(item)), hash));
+    put(sink, Key(py::HeldRef::from(std::move(item)), hash));
     return Unit{};
 }
 
-/// Inserts every element of `iterable` into `set` in place, in iteration order. Errors
-/// are returned without a note; `set` is then only fit to be released.
-Status insert_all(SetValue& set, PyObject* iterable) {
-    if (PyList_CheckExact(iterable)) {
-        // Exactly what the list's own iterator yields: the item at each index while the
-        // index is below the list's current length (an element's __hash__ may change it).
-        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(iterable); ++i) {
-            Status status = insert_item(set, py::Ref::borrow(PyList_GET_ITEM(iterable, i)));
-            if (!status.ok()) [[unlikely]] {
-                return status;
-            }
+/// Puts every element of `iterable` into `sink`, in iteration order. Errors are
+/// returned without a note; the sink is then only fit to be released.
+template <class Sink>
+Status put_all(Sink& sink, PyObject* iterable) {
+    if (PyList_CheckExact(iterable) || PyTuple_CheckExact(iterable)) {
+        if constexpr (std::is_same_v<Sink, SetMaker>) {
+            sink.reserve(static_cast<std::size_t>(Py_SIZE(iterable)));
         }
-        return Unit{};
-    }
-    if (PyTuple_CheckExact(iterable)) {
-        for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(iterable); ++i) {
-            Status status = insert_item(set, py::Ref::borrow(PyTuple_GET_ITEM(iterable, i)));
-            if (!status.ok()) [[unlikely]] {
+        // Exactly what their own iterators yield: the item at each index while the index
+        // is below the current length (an element's __hash__ may change a list, so its
+        // length and items are read afresh at every step).
+        for (Py_ssize_t i = 0; i < Py_SIZE(iterable); ++i) {
+            PyObject* item = PySequence_Fast_ITEMS(iterable)[i];
+            if (Status status = put_item(sink, py::Ref::borrow(item)); !status.ok()) {
                 return status;
             }
         }
@@ -70,8 +77,8 @@ Status insert_all(SetValue& set, PyObject* iterable) {
         if (status == 0) {
             return Unit{};
         }
-        if (Status inserted = insert_item(set, py::Ref::steal(item)); !inserted.ok()) {
-            return inserted;
+        if (Status put = put_item(sink, py::Ref::steal(item)); !put.ok()) {
+            return put;
         }
     }
 }
@@ -84,14 +91,15 @@ constexpr ArgumentSpec kSetNew{"HashTrieSet", "__new__", kValueParameter, 0, 0};
 /// Every argument is iterated and hashed afresh, a HashTrieSet included: the new set
 /// has its own HashBuilder, so nothing could be shared with the argument anyway.
 Outcome<py::Ref> set_new(PyTypeObject* type, const ParsedArgs& args) {
-    SetValue set = SetValue::create();
     PyObject* value = args[0];
-    if (value != nullptr && value != Py_None) {
-        if (Status built = insert_all(set, value); !built.ok()) {
-            return std::move(built).take_error().with_note("value");
-        }
+    if (value == nullptr || value == Py_None) {
+        return new_instance(type, SetValue::create());
     }
-    return new_instance(type, std::move(set));
+    SetMaker maker;
+    if (Status built = put_all(maker, value); !built.ok()) {
+        return std::move(built).take_error().with_note("value");
+    }
+    return new_instance(type, std::move(maker).finish());
 }
 
 // ---------------------------------------------------------------- membership
@@ -149,7 +157,7 @@ Outcome<py::Ref> set_remove_element(PyObject* self, const ParsedArgs& args) {
 Outcome<py::Ref> set_update(PyObject* self, const ParsedArgs& args) {
     SetValue result = set_of(self);
     for (PyObject* iterable : args.extra_positional()) {
-        if (Status status = insert_all(result, iterable); !status.ok()) {
+        if (Status status = put_all(result, iterable); !status.ok()) {
             return std::move(status).take_error();
         }
     }
@@ -232,14 +240,14 @@ SetValue set_intersection(const SetValue& s, const SetValue& o) {
     const bool s_walked = s.size() <= o.size();
     const SetValue& walked = s_walked ? s : o;
     const SetValue& probed = s_walked ? o : s;
-    SetValue result = SetValue::create();
+    SetMaker result;
     Lookahead<SetValue> walk(walked);
     while (const auto* entry = walk.next()) {
         if (probed.contains(entry->key())) {
-            result.insert_in_place(Key(entry->key()));
+            result.add(Key(entry->key()));
         }
     }
-    return result;
+    return std::move(result).finish();
 }
 
 /// A copy of s without o's elements; the cost follows |o| whatever the sizes.
