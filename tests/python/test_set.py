@@ -108,7 +108,7 @@ def test_insert_of_an_equal_element_keeps_the_new_object():
     s = HashTrieSet([old, 2])
     inserted = s.insert(new)
     assert len(inserted) == 2
-    assert new in list(inserted) and old not in [x for x in inserted if x is old]
+    assert any(x is new for x in inserted) and not any(x is old for x in inserted)
     assert any(x is old for x in s)
 
 
@@ -321,7 +321,8 @@ def test_other_operand_types_are_refused(other, method, operator_):
     s = HashTrieSet([1])
     with pytest.raises(TypeError) as info:
         getattr(s, method)(other)
-    assert str(info.value) == f"'{type(other).__qualname__}' object is not an instance of 'HashTrieSet'"
+    name = type(other).__qualname__
+    assert str(info.value) == f"'{name}' object is not an instance of 'HashTrieSet'"
     assert info.value.__notes__ == ["while processing 'other'"]
     if isinstance(other, (set, frozenset, list)):
         for a, b in ((s, other), (other, s)):
