@@ -1,14 +1,20 @@
 // Bulk building: the trie that inserting a sequence of items one by one would make,
-// built in one pass over the items sorted into trie order. TrieMap::build calls
-// bulk_build; TrieItems is what callers collect the items in.
+// built in one top-down pass that sorts the items into trie order as it goes.
+// TrieMap::build calls bulk_build; TrieItems is what callers collect the items in.
 //
 // Why. Insertion in place walks one path per item, moves branch blocks through 4, 8,
 // 16, ... slots as they fill, and makes entry blocks in input order, while every later
 // walk (iteration, equality, hashing, reprs) visits entries in trie order, so at
-// scattered addresses. Here each key is hashed once, the items are sorted into trie
-// order, and the trie is made top down: every branch in one block with exactly as many
-// slots as it has children, and the entry blocks one after another in the order walks
-// visit them.
+// scattered addresses. Here each key is hashed once and the trie is made top down:
+// every branch in one block with exactly as many slots as it has children, and the
+// entry blocks one after another in the order walks visit them.
+//
+// How. Each item becomes a record (trie hash, input position). Building a node for a
+// range of records at depth d partitions the range by digit d, stably, which is one
+// step of an MSD radix sort into trie order: a counting pass for long ranges, an
+// insertion sort on the digit for short ones. The node is then a branch with one child
+// per part, built the same way one level down, so by the time the walk reaches the
+// leaves the records are in trie order, and equal hashes are still in input order.
 //
 // Same result as insertion one by one. build(builder, items) gives what create(builder)
 // followed by insert_in_place of every item, in order, gives: the same entries (an item
@@ -17,26 +23,27 @@
 //   - The shape of an inserted trie depends only on the set of distinct hashes held: a
 //     leaf sits at the first depth where no other entry shares its digits; entries with
 //     one full hash share a bucket at depth 11 under a chain of one-child branches.
-//     build_node makes exactly that from a sorted range: one item at depth > 0 is a
-//     single-entry leaf, a range at depth 11 is a bucket, anything else a branch over
-//     its runs of equal digit (a chain link when they all share the digit).
+//     TreeMaker::node makes exactly that: one record is a single-entry leaf, records
+//     sharing digit d but not their whole hash hang under a one-child branch, and a
+//     range of one hash is resolved first (next point), then becomes a leaf or a chain
+//     down to a bucket. The root is always a branch, as a new map's root is.
 //   - Which entries survive, and a bucket's order, depend only on the items with that
-//     one hash and on their input order. The sort is stable, so a run of equal hashes is
-//     in input order, and resolve_run replays the bucket insert on it: an item equal to
-//     a kept one (equals(kept key, item key), newest kept first) replaces it, and the
-//     item goes in front. What is left, newest first, is the bucket insertion would have
-//     made; a run left with one item becomes an ordinary single-entry leaf.
+//     one hash and on their input order. resolve_run replays the bucket insert on them:
+//     an item equal to a kept one (equals(kept key, item key), newest kept first)
+//     replaces it, and the item goes in front. What is left, newest first, is the
+//     bucket insertion would have made; one item left is an ordinary single-entry leaf.
 //
-// Failure. equals is called only while runs are resolved, before any node exists; if it
-// throws, the sort's scratch and the items are released and nothing else was made.
-// Making the nodes calls no key operation (only the heap, which never fails upwards).
+// Failure. equals is called only while a range of one hash is resolved, before any of
+// its entries is made. If it throws, unwinding releases the nodes made so far (each
+// branch is owned before its children are made, and a branch block releases whatever
+// slots it holds), the scratch arrays, and the items with every key and value not yet
+// moved into an entry. Nothing else calls a key operation; the heap never fails upwards.
 #pragma once
 
 #include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <new>
 #include <type_traits>
 #include <utility>
@@ -162,74 +169,9 @@ private:
     std::size_t size_;
 };
 
-/// Whether hash a comes before hash b in trie order (digit 0 deciding first). The
-/// lowest differing bit lies in the first digit where they differ; that digit decides.
-inline bool trie_less(std::uint64_t a, std::uint64_t b) noexcept {
-    const std::uint64_t differ = a ^ b;
-    if (differ == 0) {
-        return false;
-    }
-    const unsigned depth = static_cast<unsigned>(std::countr_zero(differ)) / kBitsPerLevel;
-    return digit(a, depth) < digit(b, depth);
-}
-
-/// Ranges at most this long are sorted by insertion; longer ones by a counting pass.
-/// Counting passes are cheap per record, comparisons in trie order are not, so the
-/// passes go on until ranges are tiny (at 100 000 random hashes, three passes).
-inline constexpr std::size_t kInsertionSortMax = 8;
-
-/// Stable insertion sort into trie order.
-inline void insertion_sort(BulkRecord* records, std::size_t n) noexcept {
-    for (std::size_t i = 1; i < n; ++i) {
-        const BulkRecord record = records[i];
-        std::size_t j = i;
-        while (j > 0 && trie_less(record.hash, records[j - 1].hash)) {
-            records[j] = records[j - 1];
-            --j;
-        }
-        records[j] = record;
-    }
-}
-
-/// Sorts `records`, whose hashes share digits 0..depth-1, stably into trie order: a
-/// counting pass on digit `depth` (the trie's own 64-way split), then each part on the
-/// next digit; short parts by insertion. `scratch` has room for n records.
-inline void sort_in_trie_order(BulkRecord* records, BulkRecord* scratch, std::size_t n,
-                               unsigned depth) noexcept {
-    for (; !exhausted(depth); ++depth) {
-        if (n <= kInsertionSortMax) {
-            insertion_sort(records, n);
-            return;
-        }
-        const unsigned shift = kBitsPerLevel * depth;
-        std::size_t counts[kDegree] = {};
-        for (std::size_t i = 0; i < n; ++i) {
-            ++counts[(records[i].hash >> shift) & kSlotMask];
-        }
-        if (counts[(records[0].hash >> shift) & kSlotMask] == n) {
-            continue;  // all share this digit (a chain in the trie): nothing moves
-        }
-        std::size_t starts[kDegree];
-        std::uint64_t to_sort = 0;  // the parts of more than one record
-        std::size_t next = 0;
-        for (unsigned d = 0; d < kDegree; ++d) {
-            starts[d] = next;
-            next += counts[d];
-            to_sort |= std::uint64_t{counts[d] > 1} << d;
-        }
-        for (std::size_t i = 0; i < n; ++i) {
-            scratch[starts[(records[i].hash >> shift) & kSlotMask]++] = records[i];
-        }
-        std::memcpy(records, scratch, n * sizeof(BulkRecord));
-        for (; to_sort != 0; to_sort &= to_sort - 1) {
-            const auto d = static_cast<unsigned>(std::countr_zero(to_sort));
-            const std::size_t start = starts[d] - counts[d];  // starts[d] is now its end
-            sort_in_trie_order(records + start, scratch + start, counts[d], depth + 1);
-        }
-        return;
-    }
-    // Exhausted: every hash is the same, and the records stay in input order.
-}
+/// Ranges at most this long are split by an insertion sort on the digit; longer ones
+/// by a counting pass, whose 64 counters would cost more than the records themselves.
+inline constexpr std::size_t kInsertionSplitMax = 8;
 
 /// Replays the bucket insert over a run of records with one hash, in input order: an
 /// item equal to one kept takes its place (the kept key is the stored one, compared
@@ -254,102 +196,176 @@ std::size_t resolve_run(BulkRecord* run, std::size_t n, const TrieItems<K, V, H>
     return kept;
 }
 
-/// Resolves every run of equal hashes in the sorted records and closes the gaps left by
-/// replaced items; returns the number of records left.
+/// Makes the trie top down from the records (in input order), partitioning each range
+/// by its digit on the way; moves the keys and values out of the items into entries.
+/// Every block is allocated in walk order.
 template <class K, class V, Heap H>
-std::size_t resolve_runs(BulkRecord* records, std::size_t n, const TrieItems<K, V, H>& items) {
-    std::size_t kept = 0;
-    std::size_t i = 0;
-    while (i < n) {
-        std::size_t end = i + 1;
-        while (end < n && records[end].hash == records[i].hash) {
-            ++end;
-        }
-        if (end - i == 1) {
-            records[kept++] = records[i];
-        } else {
-            const std::size_t survivors = resolve_run(records + i, end - i, items);
-            std::copy(records + i, records + i + survivors, records + kept);
-            kept += survivors;
-        }
-        i = end;
-    }
-    return kept;
-}
-
-/// Makes the nodes from records sorted, resolved and with distinct keys; moves the keys
-/// and values out of the items. Allocates every block in walk order.
-template <class K, class V, Heap H>
-class NodeMaker {
+class TreeMaker {
 public:
     using Ref = NodeRef<K, V, H>;
     using Handle = EntryWithHash<K, V, H>;
 
-    explicit NodeMaker(TrieItems<K, V, H>& items) noexcept : items_(items) {}
+    explicit TreeMaker(TrieItems<K, V, H>& items) noexcept : items_(items) {}
 
-    /// The root: a branch at depth 0, empty when there are no records.
-    Ref root(const BulkRecord* records, std::size_t n) {
+    /// The root over records[0..n): a branch at depth 0, empty when n is 0. `scratch`
+    /// has room for n records (unless n <= kInsertionSplitMax, when it is not used).
+    Ref root(BulkRecord* records, BulkRecord* scratch, std::size_t n) {
         if (n == 0) {
             return Ref(Ref::Branch::make(0));
         }
-        return branch(records, n, 0);
+        Parts parts;
+        BulkRecord* sorted = split(records, scratch, n, 0, parts);
+        return branch(sorted, sorted == records ? scratch : records, 0, parts);
     }
 
+    /// Entries made so far.
+    std::uint64_t size() const noexcept { return size_; }
+
 private:
+    /// A range split by one digit: the part ends, in slot order, and their slots.
+    struct Parts {
+        std::uint64_t bitmap = 0;
+        unsigned count = 0;
+        std::size_t ends[kDegree];
+    };
+
     Handle entry(const BulkRecord& record) {
         auto& item = items_[record.index];
+        ++size_;
         return Handle::make(record.hash, std::move(item.key), std::move(item.value));
     }
 
-    /// The node for the slot at `depth` holding records[0..n), n >= 1.
-    Ref node(const BulkRecord* records, std::size_t n, unsigned depth) {
-        if (n == 1) {
-            return Ref(entry(records[0]));
-        }
-        if (exhausted(depth)) {
-            // A bucket: the records are its entries newest first, so they are pushed
-            // oldest first.
-            auto* bucket = heap_new<typename Ref::Bucket, H>();
-            Ref made(bucket);
-            for (std::size_t i = n; i-- > 0;) {
-                bucket->list.push_front_in_place(entry(records[i]));
+    /// Sorts records[0..n) stably by digit `depth` and finds its parts. The result is in
+    /// place, or in scratch[0..n) (a counting pass moves the records there): the records
+    /// go back and forth between the two arrays, level by level, at the same offsets.
+    /// Returns where they are.
+    static BulkRecord* split(BulkRecord* records, BulkRecord* scratch, std::size_t n,
+                             unsigned depth, Parts& parts) noexcept {
+        const unsigned shift = kBitsPerLevel * depth;
+        const auto digit_of = [shift](const BulkRecord& r) {
+            return static_cast<unsigned>((r.hash >> shift) & kSlotMask);
+        };
+        if (n <= kInsertionSplitMax) {
+            for (std::size_t i = 1; i < n; ++i) {
+                const BulkRecord record = records[i];
+                const unsigned d = digit_of(record);
+                std::size_t j = i;
+                for (; j > 0 && d < digit_of(records[j - 1]); --j) {
+                    records[j] = records[j - 1];
+                }
+                records[j] = record;
             }
-            return made;
+            unsigned run_digit = digit_of(records[0]);
+            for (std::size_t i = 1; i < n; ++i) {
+                const unsigned d = digit_of(records[i]);
+                if (d != run_digit) {
+                    parts.bitmap |= std::uint64_t{1} << run_digit;
+                    parts.ends[parts.count++] = i;
+                    run_digit = d;
+                }
+            }
+            parts.bitmap |= std::uint64_t{1} << run_digit;
+            parts.ends[parts.count++] = n;
+            return records;
         }
-        return branch(records, n, depth);
+        std::size_t counts[kDegree] = {};
+        std::uint64_t present = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const unsigned d = digit_of(records[i]);
+            ++counts[d];
+            present |= std::uint64_t{1} << d;
+        }
+        parts.bitmap = present;
+        if (std::has_single_bit(present)) {
+            // All share the digit: one part, already in order.
+            parts.ends[parts.count++] = n;
+            return records;
+        }
+        std::size_t fill[kDegree];
+        std::size_t next = 0;
+        for (std::uint64_t bits = present; bits != 0; bits &= bits - 1) {
+            const auto d = static_cast<unsigned>(std::countr_zero(bits));
+            fill[d] = next;
+            next += counts[d];
+            parts.ends[parts.count++] = next;
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            scratch[fill[digit_of(records[i])]++] = records[i];
+        }
+        return scratch;
     }
 
-    /// A branch over the runs of equal digit `depth`, one child per run.
-    Ref branch(const BulkRecord* records, std::size_t n, unsigned depth) {
-        const unsigned shift = kBitsPerLevel * depth;
-        std::size_t ends[kDegree];
-        std::uint64_t bitmap = 0;
-        unsigned children = 0;
-        std::uint64_t run_digit = (records[0].hash >> shift) & kSlotMask;
-        for (std::size_t i = 1; i < n; ++i) {
-            const std::uint64_t d = (records[i].hash >> shift) & kSlotMask;
-            if (d != run_digit) {
-                bitmap |= std::uint64_t{1} << run_digit;
-                ends[children++] = i;
-                run_digit = d;
-            }
-        }
-        bitmap |= std::uint64_t{1} << run_digit;
-        ends[children++] = n;
-        auto* branch = Ref::Branch::make(children);
+    /// A branch at `depth` over the parts of records, one child per part; `scratch` is
+    /// the other array, at the same offset.
+    Ref branch(BulkRecord* records, BulkRecord* scratch, unsigned depth, const Parts& parts) {
+        auto* branch = Ref::Branch::make(parts.count);
         Ref made(branch);
-        branch->bitmap = bitmap;
-        branch->len = static_cast<std::uint8_t>(children);
+        branch->bitmap = parts.bitmap;
+        branch->len = static_cast<std::uint8_t>(parts.count);
         Ref* slots = branch->slots();
         std::size_t start = 0;
-        for (unsigned r = 0; r < children; ++r) {
-            slots[r] = node(records + start, ends[r] - start, depth + 1);
-            start = ends[r];
+        for (unsigned r = 0; r < parts.count; ++r) {
+            const std::size_t n = parts.ends[r] - start;
+            // Most children are single entries: made here, without a call.
+            slots[r] = n == 1 ? Ref(entry(records[start]))
+                              : node(records + start, scratch + start, n, depth + 1);
+            start = parts.ends[r];
         }
         return made;
     }
 
+    /// The node for the slot at `depth` (1 to 11) holding records[0..n), n >= 1, whose
+    /// hashes share digits 0..depth-1.
+    Ref node(BulkRecord* records, BulkRecord* scratch, std::size_t n, unsigned depth) {
+        if (n == 1) {
+            return Ref(entry(records[0]));
+        }
+        if (!exhausted(depth)) {
+            Parts parts;
+            BulkRecord* sorted = split(records, scratch, n, depth, parts);
+            if (sorted != records) {
+                std::swap(records, scratch);
+            }
+            if (parts.count > 1 || !same_hash(records, n)) {
+                return branch(records, scratch, depth, parts);
+            }
+        }
+        n = resolve_run(records, n, items_);
+        if (n == 1) {
+            return Ref(entry(records[0]));
+        }
+        return chain(records, n, depth);
+    }
+
+    static bool same_hash(const BulkRecord* records, std::size_t n) noexcept {
+        std::uint64_t differ = 0;
+        for (std::size_t i = 1; i < n; ++i) {
+            differ |= records[i].hash ^ records[0].hash;
+        }
+        return differ == 0;
+    }
+
+    /// Two or more resolved records of one hash, newest first: one-child branches from
+    /// `depth` to depth 10, and the bucket below them.
+    Ref chain(const BulkRecord* records, std::size_t n, unsigned depth) {
+        if (exhausted(depth)) {
+            auto* bucket = heap_new<typename Ref::Bucket, H>();
+            Ref made(bucket);
+            for (std::size_t i = n; i-- > 0;) {  // oldest first, so it reads newest first
+                bucket->list.push_front_in_place(entry(records[i]));
+            }
+            return made;
+        }
+        auto* branch = Ref::Branch::make(1);
+        Ref made(branch);
+        branch->bitmap = std::uint64_t{1} << digit(records[0].hash, depth);
+        branch->len = 1;
+        branch->slots()[0] = chain(records, n, depth + 1);
+        return made;
+    }
+
     TrieItems<K, V, H>& items_;
+    std::uint64_t size_ = 0;
 };
 
 /// What bulk_build makes: the root of the new trie and its number of entries.
@@ -366,15 +382,13 @@ template <class K, class V, Heap H, class TrieHash>
 BulkResult<K, V, H> bulk_build(TrieItems<K, V, H>& items, TrieHash trie_hash) {
     const std::size_t n = items.size();
     RawArray<BulkRecord, H> records(n);
-    BulkRecord* sorted = records.get();
     for (std::size_t i = 0; i < n; ++i) {
-        sorted[i] = BulkRecord{trie_hash(items[i].key), i};
+        records.get()[i] = BulkRecord{trie_hash(items[i].key), i};
     }
-    RawArray<BulkRecord, H> scratch(n > kInsertionSortMax ? n : 0);
-    sort_in_trie_order(sorted, scratch.get(), n, 0);
-    const std::size_t kept = resolve_runs(sorted, n, items);
-    NodeMaker<K, V, H> maker(items);
-    return BulkResult<K, V, H>{maker.root(sorted, kept), kept};
+    RawArray<BulkRecord, H> scratch(n > kInsertionSplitMax ? n : 0);
+    TreeMaker<K, V, H> maker(items);
+    NodeRef<K, V, H> root = maker.root(records.get(), scratch.get(), n);
+    return BulkResult<K, V, H>{std::move(root), maker.size()};
 }
 
 }  // namespace detail
