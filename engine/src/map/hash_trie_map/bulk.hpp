@@ -208,7 +208,7 @@ public:
     explicit TreeMaker(TrieItems<K, V, H>& items) noexcept : items_(items) {}
 
     /// The root over records[0..n): a branch at depth 0, empty when n is 0. `scratch`
-    /// has room for n records (unless n <= kInsertionSplitMax, when it is not used).
+    /// has room for n records.
     Ref root(BulkRecord* records, BulkRecord* scratch, std::size_t n) {
         if (n == 0) {
             return Ref(Ref::Branch::make(0));
@@ -385,7 +385,7 @@ BulkResult<K, V, H> bulk_build(TrieItems<K, V, H>& items, TrieHash trie_hash) {
     for (std::size_t i = 0; i < n; ++i) {
         records.get()[i] = BulkRecord{trie_hash(items[i].key), i};
     }
-    RawArray<BulkRecord, H> scratch(n > kInsertionSplitMax ? n : 0);
+    RawArray<BulkRecord, H> scratch(n);
     TreeMaker<K, V, H> maker(items);
     NodeRef<K, V, H> root = maker.root(records.get(), scratch.get(), n);
     return BulkResult<K, V, H>{std::move(root), maker.size()};
