@@ -9,13 +9,6 @@ namespace quil {
 
 namespace {
 
-/// Built-in types whose __eq__ answers True for the very same object: everything in
-/// compares_by_own_slot except float and complex, which hold NaNs.
-bool equal_to_itself(PyTypeObject* type) noexcept {
-    return type == &PyUnicode_Type || type == &PyLong_Type || type == &PyBytes_Type ||
-           type == &PyTuple_Type || type == &PyFrozenSet_Type || type == &PyBool_Type;
-}
-
 /// `self.__eq__(other)`: a new reference, or null with the error set.
 PyObject* call_eq(PyObject* self, PyObject* other) {
     if (Key::compares_by_own_slot(Py_TYPE(self))) [[likely]] {
@@ -52,7 +45,7 @@ bool Key::bytes_compare_quietly() noexcept {
 bool Key::equals(const Key& probe) const {
     PyObject* stored = object_.get();
     PyObject* other = probe.object_.get();
-    if (stored == other && equal_to_itself(Py_TYPE(stored))) [[likely]] {
+    if (stored == other && Key::equal_to_itself_by_type(Py_TYPE(stored))) [[likely]] {
         return true;  // what the type's own comparison answers, without calling it
     }
     CallbackAttach attach;

@@ -56,6 +56,14 @@ public:
     /// Exact built-in types whose __eq__ is their own rich comparison slot: calling the
     /// slot directly gives the answer __eq__ would, without the method lookup. (Their
     /// types are immutable, so the slot cannot be replaced.)
+    /// Built-in types whose __eq__ answers True for the very same object without running
+    /// Python code: everything in compares_by_own_slot except float and complex, which
+    /// hold NaNs.
+    static bool equal_to_itself_by_type(PyTypeObject* type) noexcept {
+        return type == &PyUnicode_Type || type == &PyLong_Type || type == &PyBytes_Type ||
+               type == &PyTuple_Type || type == &PyFrozenSet_Type || type == &PyBool_Type;
+    }
+
     static bool compares_by_own_slot(PyTypeObject* type) noexcept {
         return type == &PyUnicode_Type || type == &PyLong_Type || type == &PyFloat_Type ||
                type == &PyBytes_Type || type == &PyTuple_Type || type == &PyFrozenSet_Type ||

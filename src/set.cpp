@@ -218,18 +218,26 @@ Outcome<py::Ref> set_reduce(PyObject* self) {
 // so the walked entries and their objects are already on their way into the cache.
 
 /// Copies the larger operand and inserts the other's elements. On a tie o is copied and
-/// s walked, so s's objects win. An element whose very object the copy already holds is
-/// left alone: inserting it would change nothing but cost a path copy and a new entry
-/// (sets built from the same data share most of their objects).
+/// s walked, so s's objects win. An element of a built-in type that equals itself (not a
+/// float or complex, which may be NaN) whose very object the copy already holds as a
+/// single leaf is left alone: re-inserting it would run no Python code, leave it where it
+/// is and change nothing but the entry block (sets built from the same data share most
+/// of their objects). Anywhere else the insertion runs: it can call __eq__, move the
+/// element to the front of its collision bucket, or add a NaN a second time.
 SetValue set_union(const SetValue& s, const SetValue& o) {
     const bool s_larger = s.size() > o.size();
     SetValue result = s_larger ? s : o;
     Lookahead<SetValue> walk(s_larger ? o : s);
     while (const auto* entry = walk.next()) {
-        const auto* found = result.lookup(entry->key());
-        if (found == nullptr || found->key().object() != entry->key().object()) {
-            result.insert_in_place(Key(entry->key()));
+        const Key& key = entry->key();
+        if (Key::equal_to_itself_by_type(Py_TYPE(key.object()))) {
+            const auto found = result.find(key);
+            if (found.entry != nullptr && !found.in_bucket &&
+                found.entry->key().object() == key.object()) {
+                continue;
+            }
         }
+        result.insert_in_place(Key(key));
     }
     return result;
 }
@@ -261,15 +269,24 @@ SetValue set_difference(const SetValue& s, const SetValue& o) {
 }
 
 /// Copies the larger operand (o on a tie) and toggles each element of the other one:
-/// removed when the working copy holds it, inserted otherwise. The removal itself is the
-/// membership test, so an element present costs one search, not two.
+/// removed when the working copy holds it, inserted otherwise. For built-in value types
+/// the removal itself is the membership test (one search instead of two); elements whose
+/// comparison runs Python code are looked up first, so their __eq__ runs as often as
+/// the test-then-toggle says.
 SetValue set_symmetric_difference(const SetValue& s, const SetValue& o) {
     const bool s_larger = s.size() > o.size();
     SetValue result = s_larger ? s : o;
     Lookahead<SetValue> walk(s_larger ? o : s);
     while (const auto* entry = walk.next()) {
-        if (!result.remove_in_place(entry->key())) {
-            result.insert_in_place(Key(entry->key()));
+        const Key& key = entry->key();
+        if (!key.self_comparison_runs_code()) {
+            if (!result.remove_in_place(key)) {
+                result.insert_in_place(Key(key));
+            }
+        } else if (result.contains(key)) {
+            result.remove_in_place(key);
+        } else {
+            result.insert_in_place(Key(key));
         }
     }
     return result;

@@ -327,6 +327,18 @@ def built_one_by_one(pairs, log):
     return m
 
 
+def calls(log):
+    """The log with each run of repeated comparisons counted once. How many times a key
+    that collides with another is compared depends on how deep the two meet, which
+    depends on the map's random hash keys, so only the order of calls is compared
+    between separately built maps."""
+    squashed = []
+    for entry in log:
+        if not (squashed and entry == squashed[-1] and entry[0] == "eq"):
+            squashed.append(entry)
+    return squashed
+
+
 def logged_pairs(pairs, log):
     for key, value in pairs:
         log.append(("next", value))
@@ -348,7 +360,7 @@ def test_python_code_runs_where_insertion_one_by_one_runs_it():
     expected_log = log[:]
     del log[:]
     m = HashTrieMap(logged_pairs(pairs, log))
-    assert log == expected_log
+    assert calls(log) == calls(expected_log)
     assert ("eq", twin_again) in log
     assert surviving_keys(m) == surviving_keys(expected)
     assert surviving_keys(m)[5] == id(twin_again)
@@ -366,7 +378,7 @@ def test_a_dict_is_read_as_it_stood_before_the_first_python_key_was_hashed():
     del log[:]
     key.on_hash = lambda: d.update(late=5)
     m = HashTrieMap(d)
-    assert log == expected_log
+    assert calls(log) == calls(expected_log)
     assert "late" in d and "late" not in m
     assert surviving_keys(m) == surviving_keys(expected)
 

@@ -304,6 +304,26 @@ def test_difference_and_symmetric_difference_keep_their_own_objects(left_extra, 
     assert {id(x) for x in left ^ right} == {id(x) for x in mine + theirs}
 
 
+def test_union_reinserts_shared_elements_as_insertion_would():
+    # A re-inserted element moves to the front of its collision bucket, and a NaN, being
+    # unequal to itself, goes in a second time.
+    a, b = HashKey(5, "a"), HashKey(5, "b")
+    bucket = HashTrieSet([a]).insert(b)
+    assert [k.name for k in bucket] == ["b", "a"]
+    assert [k.name for k in bucket | HashTrieSet([a])] == ["a", "b"]
+    pair = HashTrieSet([-1]).insert(-2)  # hash(-1) == hash(-2)
+    assert list(pair | HashTrieSet([-1])) == list(reversed(list(pair)))
+    nan = float("nan")
+    assert len(HashTrieSet([nan, 1]) | HashTrieSet([nan])) == 3
+
+
+def test_symmetric_difference_compares_user_elements_to_test_then_toggle():
+    stored = HashKey(5, "a")
+    walked = HashKey(5, "a")
+    HashTrieSet([stored, 1, 2]) ^ HashTrieSet([walked])
+    assert stored.eq_calls == 2  # the membership test, then the removal
+
+
 def test_algebra_never_hashes_the_elements_again():
     keys = [HashKey(i, str(i)) for i in range(6)]
     s, o = HashTrieSet(keys[:4]), HashTrieSet(keys[2:])

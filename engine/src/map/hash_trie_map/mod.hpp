@@ -253,7 +253,15 @@ public:
 
     /// The entry stored for `key`, or null. Borrowed for as long as this version lives.
     /// Allocates nothing; calls key equality only on entries with an equal trie hash.
-    const Entry* lookup(const K& key) const {
+    const Entry* lookup(const K& key) const { return find(key).entry; }
+
+    /// What lookup finds, and whether it sits in a collision bucket (where re-inserting
+    /// it would move it to the bucket's front).
+    struct Found {
+        const Entry* entry;
+        bool in_bucket;
+    };
+    Found find(const K& key) const {
         const std::uint64_t h = hash_of(key);
         const Ref* node = &root_;
         unsigned depth = 0;
@@ -263,20 +271,20 @@ public:
             }
             node = node->branch()->get(detail::digit(h, depth));
             if (node == nullptr) {
-                return nullptr;
+                return {nullptr, false};
             }
             ++depth;
         }
         if (node->is_entry()) {
             const Entry* entry = node->entry();
-            return entry->hash() == h && entry->key().equals(key) ? entry : nullptr;
+            return {entry->hash() == h && entry->key().equals(key) ? entry : nullptr, false};
         }
         for (const EntryWithHash& element : node->collision()->list) {
             if (element.hash() == h && element.key().equals(key)) {
-                return element.get();
+                return {element.get(), true};
             }
         }
-        return nullptr;
+        return {nullptr, true};
     }
 
     bool contains(const K& key) const { return lookup(key) != nullptr; }
