@@ -21,14 +21,6 @@ PendingError empty_list_error() {
     return PendingError::message(PyExc_IndexError, "empty list has no first element");
 }
 
-/// Yields the list's elements front to back as borrowed objects.
-auto elements_of(const ListValue& list) {
-    return [cursor = list.cursor()]() mutable -> PyObject* {
-        const py::HeldRef* element = cursor.next();
-        return element != nullptr ? element->get() : nullptr;
-    };
-}
-
 constexpr ArgumentSpec kListNew{"List", "__new__"};
 
 /// One argument is read back to front through builtins.reversed, so the list keeps its
@@ -59,21 +51,15 @@ Outcome<py::Ref> list_new(PyTypeObject* type, const ParsedArgs& args) {
             return new_instance(type, std::move(list));
         }
         py::Ref backwards = py::Ref::steal(PyObject_CallOneArg(reversed.get(), source));
-        py::Ref iterator = backwards ? py::Ref::steal(PyObject_GetIter(backwards.get()))
-                                     : py::Ref();
-        if (!iterator) {
+        if (!backwards) {
             return PendingError::fetch();
         }
-        for (;;) {
-            PyObject* item = nullptr;
-            const int status = PyIter_NextItem(iterator.get(), &item);
-            if (status < 0) {
-                return PendingError::fetch();
-            }
-            if (status == 0) {
-                break;
-            }
-            list.push_front_in_place(py::HeldRef::steal(item));
+        Status built = for_each_item(backwards.get(), [&](py::Ref item) -> Status {
+            list.push_front_in_place(py::HeldRef::from(std::move(item)));
+            return Unit{};
+        });
+        if (!built.ok()) {
+            return std::move(built).take_error();
         }
     } else {
         for (auto it = elements.rbegin(); it != elements.rend(); ++it) {
@@ -133,26 +119,13 @@ Outcome<py::Ref> list_reduce(PyObject* self) {
     return result;
 }
 
-Outcome<Py_ssize_t> list_len(PyObject* self) {
-    return static_cast<Py_ssize_t>(list_of(self).len());
-}
-
 Outcome<py::Ref> list_repr(PyObject* self) {
     return sequence_repr("List([", "])", elements_of(list_of(self)));
 }
 
-Outcome<py::Ref> list_richcompare(PyObject* self, PyObject* other, int op) {
-    if (!Py_IS_TYPE(other, Py_TYPE(self)) || (op != Py_EQ && op != Py_NE)) {
-        return py::Ref::borrow(Py_NotImplemented);
-    }
-    const ListValue& a = list_of(self);
-    const ListValue& b = list_of(other);
-    return sequence_equality(op, a.len(), b.len(), elements_of(a), elements_of(b));
-}
-
-Outcome<Py_hash_t> list_hash(PyObject* self) {
-    return sequence_hash("List", elements_of(list_of(self)));
-}
+/// Length, and equality and the hash front to back.
+constexpr char kListName[] = "List";
+using ListSlots = SequenceSlots<ListValue, kListName>;
 
 Outcome<py::Ref> list_iter(PyObject* self) { return make_list_iterator(list_of(self)); }
 
@@ -178,10 +151,10 @@ PyType_Slot list_slots[] = {
     {Py_tp_new, as_slot(&constructor<kListNew, Extras::kArgs, list_new>)},
     {Py_tp_methods, list_methods},
     {Py_tp_getset, list_getset},
-    {Py_sq_length, as_slot(&length<list_len>)},
+    {Py_sq_length, as_slot(&length<ListSlots::len>)},
     {Py_tp_repr, as_slot(&unary<list_repr>)},
-    {Py_tp_richcompare, as_slot(&richcompare<list_richcompare>)},
-    {Py_tp_hash, as_slot(&hash<list_hash>)},
+    {Py_tp_richcompare, as_slot(&richcompare<ListSlots::richcompare>)},
+    {Py_tp_hash, as_slot(&hash<ListSlots::hash>)},
     {Py_tp_iter, as_slot(&unary<list_iter>)},
     {0, nullptr},
 };

@@ -8,6 +8,7 @@
 #include "frame/adapters.hpp"
 #include "frame/errors.hpp"
 #include "hashing.hpp"
+#include "iterate.hpp"
 #include "iterators.hpp"
 #include "lib/classes.hpp"
 #include "lookahead.hpp"
@@ -152,27 +153,8 @@ Status convert_into(MapMaker& maker, PyObject* value) {
         }
         return Unit{};
     }
-    py::Ref iterator = py::Ref::steal(PyObject_GetIter(value));
-    if (!iterator) {
-        return PendingError::fetch();
-    }
-    if (PyList_CheckExact(value) || PyTuple_CheckExact(value)) {
-        maker.reserve(static_cast<std::size_t>(Py_SIZE(value)));
-    }
-    for (;;) {
-        PyObject* item = nullptr;
-        const int status = PyIter_NextItem(iterator.get(), &item);
-        if (status < 0) {
-            return PendingError::fetch();
-        }
-        if (status == 0) {
-            return Unit{};
-        }
-        py::Ref held = py::Ref::steal(item);
-        if (Status added = add_pair(maker, item); !added.ok()) {
-            return std::move(added).take_error();
-        }
-    }
+    maker.reserve(known_length(value));
+    return for_each_item(value, [&](py::Ref item) { return add_pair(maker, item.get()); });
 }
 
 Outcome<py::Ref> map_result(MapValue map) {
@@ -339,28 +321,20 @@ constexpr ArgumentSpec kMapFromkeys{"HashTrieMap", "fromkeys", kFromkeysParamete
 
 Outcome<py::Ref> map_fromkeys(PyObject* /*cls*/, const ParsedArgs& args) {
     PyObject* value = args.value_or_none_default(1, Py_None);
-    py::Ref iterator = py::Ref::steal(PyObject_GetIter(args[0]));
-    if (!iterator) {
-        return PendingError::fetch();
-    }
-    MapValue map = MapValue::create();
-    for (;;) {
-        PyObject* item = nullptr;
-        const int status = PyIter_NextItem(iterator.get(), &item);
-        if (status < 0) {
+    TrieMaker<MapValue> maker;
+    maker.reserve(known_length(args[0]));
+    Status built = for_each_item(args[0], [&](py::Ref item) -> Status {
+        const Py_hash_t hash = PyObject_Hash(item.get());
+        if (hash == -1) {
             return PendingError::fetch();
         }
-        if (status == 0) {
-            break;
-        }
-        py::Ref held = py::Ref::steal(item);
-        auto key = Key::make(item);
-        if (!key.ok()) {
-            return std::move(key).take_error();
-        }
-        map.insert_in_place(std::move(key).take_value(), py::HeldRef::borrow(value));
+        maker.add(Key(py::HeldRef::from(std::move(item)), hash), py::HeldRef::borrow(value));
+        return Unit{};
+    });
+    if (!built.ok()) {
+        return std::move(built).take_error();
     }
-    return map_result(std::move(map));
+    return map_result(std::move(maker).finish());
 }
 
 // ---------------------------------------------------------------- protocols

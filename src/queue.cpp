@@ -20,52 +20,17 @@ Outcome<py::Ref> new_queue(QueueValue&& queue) {
     return new_instance(type_for_operation(kQueueClass), std::move(queue));
 }
 
-/// Yields the queue's elements oldest to newest as borrowed objects.
-auto elements_of(const QueueValue& queue) {
-    return [cursor = queue.cursor()]() mutable -> PyObject* {
-        const py::HeldRef* element = cursor.next();
-        return element != nullptr ? element->get() : nullptr;
-    };
-}
-
 constexpr ArgumentSpec kQueueNew{"Queue", "__new__"};
 
 /// One argument is iterated forwards (any iterable); any other number of arguments are
 /// the elements. The first element given is the oldest.
 Outcome<py::Ref> queue_new(PyTypeObject* type, const ParsedArgs& args) {
-    const auto elements = args.extra_positional();
     QueueValue queue;
-    if (elements.size() == 1) {
-        PyObject* source = elements[0];
-        if (PyList_CheckExact(source) || PyTuple_CheckExact(source)) {
-            // Iterating an exact list or tuple runs no Python code, so reading its items
-            // directly enqueues exactly what the iterator would yield.
-            const Py_ssize_t size = PySequence_Fast_GET_SIZE(source);
-            PyObject** items = PySequence_Fast_ITEMS(source);
-            for (Py_ssize_t i = 0; i < size; ++i) {
-                queue.enqueue_in_place(py::HeldRef::borrow(items[i]));
-            }
-            return new_instance(type, std::move(queue));
-        }
-        py::Ref iterator = py::Ref::steal(PyObject_GetIter(source));
-        if (!iterator) {
-            return PendingError::fetch();
-        }
-        for (;;) {
-            PyObject* item = nullptr;
-            const int status = PyIter_NextItem(iterator.get(), &item);
-            if (status < 0) {
-                return PendingError::fetch();
-            }
-            if (status == 0) {
-                break;
-            }
-            queue.enqueue_in_place(py::HeldRef::steal(item));
-        }
-    } else {
-        for (PyObject* element : elements) {
-            queue.enqueue_in_place(py::HeldRef::borrow(element));
-        }
+    Status built = put_constructor_elements(
+        args.extra_positional(),
+        [&](py::HeldRef element) { queue.enqueue_in_place(std::move(element)); });
+    if (!built.ok()) {
+        return std::move(built).take_error();
     }
     return new_instance(type, std::move(queue));
 }
@@ -97,29 +62,14 @@ Outcome<py::Ref> queue_dequeue(PyObject* self) {
     return new_queue(std::move(*rest));
 }
 
-Outcome<Py_ssize_t> queue_len(PyObject* self) {
-    return static_cast<Py_ssize_t>(queue_of(self).len());
-}
-
 Outcome<py::Ref> queue_repr(PyObject* self) {
     return sequence_repr("Queue([", "])", elements_of(queue_of(self)));
 }
 
-/// Element-wise in queue order, so two queues holding the same elements are equal
-/// however each splits them between its two lists.
-Outcome<py::Ref> queue_richcompare(PyObject* self, PyObject* other, int op) {
-    if (!Py_IS_TYPE(other, Py_TYPE(self)) || (op != Py_EQ && op != Py_NE)) {
-        return py::Ref::borrow(Py_NotImplemented);
-    }
-    const QueueValue& a = queue_of(self);
-    const QueueValue& b = queue_of(other);
-    return sequence_equality(op, a.len(), b.len(), elements_of(a), elements_of(b));
-}
-
-/// The List hash over the queue order: a queue hashes like the List of its elements.
-Outcome<Py_hash_t> queue_hash(PyObject* self) {
-    return sequence_hash("Queue", elements_of(queue_of(self)));
-}
+/// Length, and equality and the List hash element by element in queue order: two queues
+/// holding the same elements are equal however each splits them between its two lists.
+constexpr char kQueueName[] = "Queue";
+using QueueSlots = SequenceSlots<QueueValue, kQueueName>;
 
 Outcome<py::Ref> queue_iter(PyObject* self) { return make_queue_iterator(queue_of(self)); }
 
@@ -135,10 +85,10 @@ PyMethodDef queue_methods[] = {
 PyType_Slot queue_slots[] = {
     {Py_tp_new, as_slot(&constructor<kQueueNew, Extras::kArgs, queue_new>)},
     {Py_tp_methods, queue_methods},
-    {Py_sq_length, as_slot(&length<queue_len>)},
+    {Py_sq_length, as_slot(&length<QueueSlots::len>)},
     {Py_tp_repr, as_slot(&unary<queue_repr>)},
-    {Py_tp_richcompare, as_slot(&richcompare<queue_richcompare>)},
-    {Py_tp_hash, as_slot(&hash<queue_hash>)},
+    {Py_tp_richcompare, as_slot(&richcompare<QueueSlots::richcompare>)},
+    {Py_tp_hash, as_slot(&hash<QueueSlots::hash>)},
     {Py_tp_iter, as_slot(&unary<queue_iter>)},
     {0, nullptr},
 };

@@ -1,15 +1,18 @@
-// What List, Stack and Queue share: the element-wise repr, the SipHash sequence hash
-// and pairwise equality. Each takes a `next` callable that yields the elements in the
-// class's order as borrowed PyObject*, and null at the end.
+// What List, Stack and Queue share: construction from arguments, the element-wise repr,
+// the SipHash sequence hash and pairwise equality. The walks take a `next` callable that
+// yields the elements in the class's order as borrowed PyObject*, and null at the end.
 #pragma once
 
 #include <Python.h>
 
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "frame/errors.hpp"
 #include "frame/outcome.hpp"
+#include "iterate.hpp"
+#include "lib/types.hpp"
 #include "map/hash_trie_map/siphash13.hpp"
 
 namespace quil {
@@ -93,5 +96,58 @@ py::Ref sequence_equality(int op, std::size_t length_a, std::size_t length_b, Ne
     }
     return py::Ref::borrow(want_equal != differ ? Py_True : Py_False);
 }
+
+/// A `next` callable over the elements of a List, Stack or Queue value (anything with a
+/// cursor() yielding `const py::HeldRef*`), in the class's order.
+template <class Value>
+auto elements_of(const Value& value) {
+    return [cursor = value.cursor()]() mutable -> PyObject* {
+        const py::HeldRef* element = cursor.next();
+        return element != nullptr ? element->get() : nullptr;
+    };
+}
+
+/// The elements a Stack(*args) or Queue(*elements) is made of, in order, handed to
+/// `put` as new references: the items of the one argument (any iterable), or else the
+/// arguments themselves.
+template <class Put>
+Status put_constructor_elements(std::span<PyObject* const> arguments, Put&& put) {
+    if (arguments.size() == 1) {
+        return for_each_item(arguments[0], [&](py::Ref item) -> Status {
+            put(py::HeldRef::from(std::move(item)));
+            return Unit{};
+        });
+    }
+    for (PyObject* argument : arguments) {
+        put(py::HeldRef::borrow(argument));
+    }
+    return Unit{};
+}
+
+/// The slots List, Stack and Queue implement alike, for a class whose instances hold a
+/// Value: length, equality with another instance of the same class, and the hash.
+template <class Value, const char* kClassName>
+struct SequenceSlots {
+    static const Value& value_of(PyObject* self) { return payload_of<Value>(self); }
+
+    static Outcome<Py_ssize_t> len(PyObject* self) {
+        return static_cast<Py_ssize_t>(value_of(self).len());
+    }
+
+    /// == and != element by element in the class's order; NotImplemented for any other
+    /// class and for the orderings.
+    static Outcome<py::Ref> richcompare(PyObject* self, PyObject* other, int op) {
+        if (!Py_IS_TYPE(other, Py_TYPE(self)) || (op != Py_EQ && op != Py_NE)) {
+            return py::Ref::borrow(Py_NotImplemented);
+        }
+        const Value& a = value_of(self);
+        const Value& b = value_of(other);
+        return sequence_equality(op, a.len(), b.len(), elements_of(a), elements_of(b));
+    }
+
+    static Outcome<Py_hash_t> hash(PyObject* self) {
+        return sequence_hash(kClassName, elements_of(value_of(self)));
+    }
+};
 
 }  // namespace quil

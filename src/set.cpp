@@ -10,6 +10,7 @@
 #include "frame/adapters.hpp"
 #include "frame/errors.hpp"
 #include "hashing.hpp"
+#include "iterate.hpp"
 #include "iterators.hpp"
 #include "lib/classes.hpp"
 #include "lookahead.hpp"
@@ -49,38 +50,11 @@ Status put_item(Sink& sink, py::Ref item) {
 /// returned without a note; the sink is then only fit to be released.
 template <class Sink>
 Status put_all(Sink& sink, PyObject* iterable) {
-    if (PyList_CheckExact(iterable) || PyTuple_CheckExact(iterable)) {
-        if constexpr (std::is_same_v<Sink, SetMaker>) {
-            sink.reserve(static_cast<std::size_t>(Py_SIZE(iterable)));
-        }
-        // Exactly what their own iterators yield: the item at each index while the index
-        // is below the current length (an element's __hash__ may change a list, so its
-        // length and items are read afresh at every step).
-        for (Py_ssize_t i = 0; i < Py_SIZE(iterable); ++i) {
-            PyObject* item = PySequence_Fast_ITEMS(iterable)[i];
-            if (Status status = put_item(sink, py::Ref::borrow(item)); !status.ok()) {
-                return status;
-            }
-        }
-        return Unit{};
+    if constexpr (std::is_same_v<Sink, SetMaker>) {
+        sink.reserve(known_length(iterable));
     }
-    py::Ref iterator = py::Ref::steal(PyObject_GetIter(iterable));
-    if (!iterator) {
-        return PendingError::fetch();
-    }
-    for (;;) {
-        PyObject* item = nullptr;
-        const int status = PyIter_NextItem(iterator.get(), &item);
-        if (status < 0) {
-            return PendingError::fetch();
-        }
-        if (status == 0) {
-            return Unit{};
-        }
-        if (Status put = put_item(sink, py::Ref::steal(item)); !put.ok()) {
-            return put;
-        }
-    }
+    return for_each_item(iterable,
+                         [&](py::Ref item) { return put_item(sink, std::move(item)); });
 }
 
 // ---------------------------------------------------------------- construction
@@ -359,28 +333,13 @@ Outcome<bool> is_superset_of(const SetValue& set, PyObject* other) {
         }
         return true;
     }
-    py::Ref iterator = py::Ref::steal(PyObject_GetIter(other));
-    if (!iterator) {
-        return PendingError::fetch();
-    }
-    for (;;) {
-        PyObject* item = nullptr;
-        const int status = PyIter_NextItem(iterator.get(), &item);
-        if (status < 0) {
-            return PendingError::fetch();
-        }
-        if (status == 0) {
-            return true;
-        }
-        py::Ref held = py::Ref::steal(item);
-        auto key = Key::make(item);
+    return all_items(other, [&](py::Ref item) -> Outcome<bool> {
+        auto key = Key::make(item.get());
         if (!key.ok()) {
             return std::move(key).take_error();
         }
-        if (!set.contains(key.value())) {
-            return false;
-        }
-    }
+        return set.contains(key.value());
+    });
 }
 
 /// collections.abc.Set, looked up afresh: the module and its attribute may be replaced.

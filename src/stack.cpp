@@ -22,52 +22,17 @@ Outcome<py::Ref> new_stack(StackValue&& stack) {
     return new_instance(type_for_operation(kStackClass), std::move(stack));
 }
 
-/// Yields the stack's elements from the top down as borrowed objects.
-auto elements_of(const StackValue& stack) {
-    return [cursor = stack.cursor()]() mutable -> PyObject* {
-        const py::HeldRef* element = cursor.next();
-        return element != nullptr ? element->get() : nullptr;
-    };
-}
-
 constexpr ArgumentSpec kStackNew{"Stack", "__new__"};
 
 /// One argument is iterated forwards (any iterable); any other number of arguments are
 /// the elements. Each is pushed in turn, so the last one given ends on top.
 Outcome<py::Ref> stack_new(PyTypeObject* type, const ParsedArgs& args) {
-    const auto elements = args.extra_positional();
     StackValue stack;
-    if (elements.size() == 1) {
-        PyObject* source = elements[0];
-        if (PyList_CheckExact(source) || PyTuple_CheckExact(source)) {
-            // Iterating an exact list or tuple runs no Python code, so reading its items
-            // directly pushes exactly what the iterator would yield.
-            const Py_ssize_t size = PySequence_Fast_GET_SIZE(source);
-            PyObject** items = PySequence_Fast_ITEMS(source);
-            for (Py_ssize_t i = 0; i < size; ++i) {
-                stack.push_in_place(py::HeldRef::borrow(items[i]));
-            }
-            return new_instance(type, std::move(stack));
-        }
-        py::Ref iterator = py::Ref::steal(PyObject_GetIter(source));
-        if (!iterator) {
-            return PendingError::fetch();
-        }
-        for (;;) {
-            PyObject* item = nullptr;
-            const int status = PyIter_NextItem(iterator.get(), &item);
-            if (status < 0) {
-                return PendingError::fetch();
-            }
-            if (status == 0) {
-                break;
-            }
-            stack.push_in_place(py::HeldRef::steal(item));
-        }
-    } else {
-        for (PyObject* element : elements) {
-            stack.push_in_place(py::HeldRef::borrow(element));
-        }
+    Status built = put_constructor_elements(
+        args.extra_positional(),
+        [&](py::HeldRef element) { stack.push_in_place(std::move(element)); });
+    if (!built.ok()) {
+        return std::move(built).take_error();
     }
     return new_instance(type, std::move(stack));
 }
@@ -122,19 +87,10 @@ Outcome<py::Ref> stack_repr(PyObject* self) {
     return text_result(text);
 }
 
-Outcome<py::Ref> stack_richcompare(PyObject* self, PyObject* other, int op) {
-    if (!Py_IS_TYPE(other, Py_TYPE(self)) || (op != Py_EQ && op != Py_NE)) {
-        return py::Ref::borrow(Py_NotImplemented);
-    }
-    const StackValue& a = stack_of(self);
-    const StackValue& b = stack_of(other);
-    return sequence_equality(op, a.len(), b.len(), elements_of(a), elements_of(b));
-}
-
-/// The List hash from the top down: a Stack hashes like the List of its list.
-Outcome<Py_hash_t> stack_hash(PyObject* self) {
-    return sequence_hash("Stack", elements_of(stack_of(self)));
-}
+/// Equality and the List hash from the top down: a Stack hashes like the List of its
+/// list.
+constexpr char kStackName[] = "Stack";
+using StackSlots = SequenceSlots<StackValue, kStackName>;
 
 Outcome<py::Ref> stack_iter(PyObject* self) { return make_stack_iterator(stack_of(self)); }
 
@@ -151,8 +107,8 @@ PyType_Slot stack_slots[] = {
     {Py_tp_methods, stack_methods},
     {Py_sq_length, as_slot(&length<stack_len>)},
     {Py_tp_repr, as_slot(&unary<stack_repr>)},
-    {Py_tp_richcompare, as_slot(&richcompare<stack_richcompare>)},
-    {Py_tp_hash, as_slot(&hash<stack_hash>)},
+    {Py_tp_richcompare, as_slot(&richcompare<StackSlots::richcompare>)},
+    {Py_tp_hash, as_slot(&hash<StackSlots::hash>)},
     {Py_tp_iter, as_slot(&unary<stack_iter>)},
     {0, nullptr},
 };

@@ -7,6 +7,7 @@
 
 #include "frame/adapters.hpp"
 #include "frame/errors.hpp"
+#include "iterate.hpp"
 #include "iterators.hpp"
 #include "lib/classes.hpp"
 #include "lookahead.hpp"
@@ -191,30 +192,6 @@ Outcome<bool> items_contains(PyObject* self, PyObject* item) {
 
 // ---------------------------------------------------------------- algebra
 
-/// Calls `each(x)` for every element of iter(other), in order; stops at the first
-/// error, which is returned.
-template <class Each>
-Status for_each_element(PyObject* other, Each&& each) {
-    py::Ref iterator = py::Ref::steal(PyObject_GetIter(other));
-    if (!iterator) {
-        return PendingError::fetch();
-    }
-    for (;;) {
-        PyObject* item = nullptr;
-        const int status = PyIter_NextItem(iterator.get(), &item);
-        if (status < 0) {
-            return PendingError::fetch();
-        }
-        if (status == 0) {
-            return Unit{};
-        }
-        py::Ref element = py::Ref::steal(item);
-        if (Status done = each(element.get()); !done.ok()) {
-            return done;
-        }
-    }
-}
-
 /// PyObject_RichCompare(a, b, Py_EQ) and its truth, without identity shortcuts.
 Outcome<bool> equal_objects(PyObject* a, PyObject* b) {
     py::Ref result = py::Ref::steal(PyObject_RichCompare(a, b, Py_EQ));
@@ -273,7 +250,8 @@ Outcome<py::Ref> matching_pair(const MapValue& map, PyObject* x) {
 /// `other`; the last of several equal ones stays), in a new set.
 Outcome<py::Ref> keys_intersection_with(const MapValue& map, PyObject* other) {
     SetValue result = SetValue::create();
-    Status done = for_each_element(other, [&](PyObject* x) -> Status {
+    Status done = for_each_item(other, [&](py::Ref item) -> Status {
+        PyObject* x = item.get();
         auto key = Key::make(x);
         if (!key.ok()) {
             return std::move(key).take_error();
@@ -293,7 +271,8 @@ Outcome<py::Ref> keys_intersection_with(const MapValue& map, PyObject* other) {
 /// None, as a new KeysView. It keeps the map's hash keys, so the map's order.
 Outcome<py::Ref> keys_union_with(const MapValue& map, PyObject* other) {
     MapValue result = map;
-    Status done = for_each_element(other, [&](PyObject* x) -> Status {
+    Status done = for_each_item(other, [&](py::Ref item) -> Status {
+        PyObject* x = item.get();
         auto key = Key::make(x);
         if (!key.ok()) {
             return std::move(key).take_error();
@@ -311,7 +290,8 @@ Outcome<py::Ref> keys_union_with(const MapValue& map, PyObject* other) {
 /// that new pair, in a new set.
 Outcome<py::Ref> items_intersection_with(const MapValue& map, PyObject* other) {
     SetValue result = SetValue::create();
-    Status done = for_each_element(other, [&](PyObject* x) -> Status {
+    Status done = for_each_item(other, [&](py::Ref item) -> Status {
+        PyObject* x = item.get();
         auto pair = matching_pair(map, x);
         if (!pair.ok()) {
             return std::move(pair).take_error();
@@ -347,7 +327,8 @@ Outcome<py::Ref> items_union_with(const MapValue& map, PyObject* other) {
         }
         result.insert_in_place(std::move(pair_key).take_value());
     }
-    Status done = for_each_element(other, [&](PyObject* x) -> Status {
+    Status done = for_each_item(other, [&](py::Ref item) -> Status {
+        PyObject* x = item.get();
         auto key = Key::make(x);
         if (!key.ok()) {
             return std::move(key).take_error();
@@ -416,30 +397,21 @@ Outcome<bool> view_within(const MapValue& map, PyObject* other) {
 /// items a pair whose [0] is a key and that equals (key, stored value).
 template <bool kItems>
 Outcome<bool> other_within(const MapValue& map, PyObject* other) {
-    bool all = true;
-    Status done = for_each_element(other, [&](PyObject* x) -> Status {
-        if (!all) {
-            return Unit{};
-        }
+    return all_items(other, [&](py::Ref x) -> Outcome<bool> {
         if constexpr (kItems) {
-            auto pair = matching_pair(map, x);
+            auto pair = matching_pair(map, x.get());
             if (!pair.ok()) {
                 return std::move(pair).take_error();
             }
-            all = static_cast<bool>(pair.value());
+            return static_cast<bool>(pair.value());
         } else {
-            auto key = Key::make(x);
+            auto key = Key::make(x.get());
             if (!key.ok()) {
                 return std::move(key).take_error();
             }
-            all = map.contains(key.value());
+            return map.contains(key.value());
         }
-        return Unit{};
     });
-    if (!done.ok()) {
-        return std::move(done).take_error();
-    }
-    return all;
 }
 
 /// collections.abc.Set, imported afresh (comparisons follow whatever the module holds now).

@@ -186,3 +186,31 @@ def test_dict_of_a_map_through_the_mapping_protocol():
     assert dict(M) == {1: 2, 3: 4}
     assert dict(M.items()) == {1: 2, 3: 4}
     assert HashTrieMap(M) == M
+
+
+class CountingSet(collections.abc.Set):
+    """A Set that counts the elements its iterator hands out."""
+
+    def __init__(self, items):
+        self.items, self.pulled = list(items), 0
+
+    def __iter__(self):
+        for item in self.items:
+            self.pulled += 1
+            yield item
+
+    def __len__(self):
+        return len(self.items)
+
+    def __contains__(self, item):
+        return item in self.items
+
+
+@pytest.mark.parametrize(
+    "make", [lambda: HashTrieMap({1: 0, 2: 0, 3: 0}).keys(), lambda: HashTrieSet([1, 2, 3])],
+    ids=["keys-view", "set"],
+)
+def test_equality_stops_reading_the_other_set_at_the_first_stranger(make):
+    other = CountingSet([9, 1, 2])
+    assert not (make() == other)
+    assert other.pulled == 1
