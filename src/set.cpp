@@ -15,6 +15,7 @@
 #include "lib/classes.hpp"
 #include "lookahead.hpp"
 #include "sequence.hpp"
+#include "set_compare.hpp"
 
 namespace quil {
 
@@ -342,73 +343,24 @@ Outcome<bool> is_superset_of(const SetValue& set, PyObject* other) {
     });
 }
 
-/// collections.abc.Set, looked up afresh: the module and its attribute may be replaced.
-Outcome<py::Ref> abc_set() {
-    py::Ref name = py::Ref::steal(PyUnicode_FromString("collections.abc"));
-    py::Ref module = name ? py::Ref::steal(PyImport_Import(name.get())) : py::Ref();
-    py::Ref set = module ? py::Ref::steal(PyObject_GetAttrString(module.get(), "Set")) : py::Ref();
-    if (!set) {
-        return PendingError::fetch();
-    }
-    return set;
-}
-
 /// Set comparison against any collections.abc.Set; anything else compares False (never
-/// NotImplemented), and != is always the negation of ==.
+/// NotImplemented), and != is always the negation of ==. Equality walks `other`.
 Outcome<py::Ref> set_richcompare(PyObject* self, PyObject* other, int op) {
-    if (op < Py_LT || op > Py_GE) {
-        panic("invalid compareop");
-    }
     if (op == Py_NE) {
-        py::Ref equal = py::Ref::steal(PyObject_RichCompare(self, other, Py_EQ));
-        const int truth = equal ? PyObject_IsTrue(equal.get()) : -1;
-        if (truth < 0) {
-            return PendingError::fetch();
-        }
-        return py::Ref::borrow(truth == 0 ? Py_True : Py_False);
-    }
-    auto abc = abc_set();
-    if (!abc.ok()) {
-        return std::move(abc).take_error();
-    }
-    const int is_set = PyObject_IsInstance(other, abc.value().get());
-    if (is_set < 0) {
-        return PendingError::fetch();
-    }
-    if (is_set == 0) {
-        return py::Ref::borrow(Py_False);
-    }
-    const Py_ssize_t other_size = PyObject_Size(other);
-    if (other_size < 0) {
-        return PendingError::fetch();
+        return set_not_equal(self, other);
     }
     const SetValue& set = set_of(self);
-    const auto size = static_cast<Py_ssize_t>(set.size());
-    bool lengths_allow = false;
-    bool self_is_subset = false;  // which containment decides, once the lengths allow
-    switch (op) {
-        case Py_LT:
-            lengths_allow = other_size > size;
-            self_is_subset = true;
-            break;
-        case Py_LE:
-            lengths_allow = other_size >= size;
-            self_is_subset = true;
-            break;
-        case Py_EQ:
-            lengths_allow = other_size == size;
-            break;
-        case Py_GT:
-            lengths_allow = other_size < size;
-            break;
-        default:  // Py_GE
-            lengths_allow = other_size <= size;
-            break;
+    auto comparison =
+        reduce_set_comparison(other, op, static_cast<Py_ssize_t>(set.size()), false);
+    if (!comparison.ok()) {
+        return std::move(comparison).take_error();
     }
-    if (!lengths_allow) {
-        return py::Ref::borrow(Py_False);
+    const SetComparison how = comparison.value();
+    if (how.answered) {
+        return py::Ref::borrow(how.answer ? Py_True : Py_False);
     }
-    auto contained = self_is_subset ? is_subset_of(set, other) : is_superset_of(set, other);
+    auto contained = how.containment == Containment::kSelfInOther ? is_subset_of(set, other)
+                                                                  : is_superset_of(set, other);
     if (!contained.ok()) {
         return std::move(contained).take_error();
     }

@@ -14,6 +14,7 @@
 #include "map.hpp"
 #include "sequence.hpp"
 #include "set.hpp"
+#include "set_compare.hpp"
 #include "views.hpp"
 
 namespace quil {
@@ -414,79 +415,30 @@ Outcome<bool> other_within(const MapValue& map, PyObject* other) {
     });
 }
 
-/// collections.abc.Set, imported afresh (comparisons follow whatever the module holds now).
-Outcome<py::Ref> abc_set() {
-    py::Ref name = py::Ref::steal(PyUnicode_FromString("collections.abc"));
-    py::Ref module = name ? py::Ref::steal(PyImport_Import(name.get())) : py::Ref();
-    py::Ref set = module ? py::Ref::steal(PyObject_GetAttrString(module.get(), "Set")) : py::Ref();
-    if (!set) {
-        return PendingError::fetch();
-    }
-    return set;
-}
-
+/// Comparison against any collections.abc.Set, as for HashTrieSet. KeysView equality
+/// walks `other`; ItemsView equality walks the view.
 template <bool kItems>
 Outcome<py::Ref> view_richcompare(PyObject* self, PyObject* other, int op) {
-    if (op < Py_LT || op > Py_GE) {
-        panic("invalid compareop");
-    }
-    auto answer = [](bool truth) { return py::Ref::borrow(truth ? Py_True : Py_False); };
     if (op == Py_NE) {
-        py::Ref equal = py::Ref::steal(PyObject_RichCompare(self, other, Py_EQ));
-        const int truth = equal ? PyObject_IsTrue(equal.get()) : -1;
-        if (truth < 0) {
-            return PendingError::fetch();
-        }
-        return answer(truth == 0);
-    }
-    auto set_class = abc_set();
-    if (!set_class.ok()) {
-        return std::move(set_class).take_error();
-    }
-    const int is_set = PyObject_IsInstance(other, set_class.value().get());
-    if (is_set < 0) {
-        return PendingError::fetch();
-    }
-    if (is_set == 0) {
-        return answer(false);
-    }
-    const Py_ssize_t other_size = PyObject_Size(other);
-    if (other_size < 0) {
-        return PendingError::fetch();
+        return set_not_equal(self, other);
     }
     ViewUse use(self);
     const MapValue& map = use.map();
-    const auto n = static_cast<Py_ssize_t>(map.size());
-    bool sizes_allow = false;
-    bool walk_view = false;  // else walk `other`
-    switch (op) {
-        case Py_LT:
-            sizes_allow = other_size > n;
-            walk_view = true;
-            break;
-        case Py_LE:
-            sizes_allow = other_size >= n;
-            walk_view = true;
-            break;
-        case Py_EQ:
-            sizes_allow = other_size == n;
-            walk_view = kItems;  // KeysView equality walks `other`; ItemsView walks itself
-            break;
-        case Py_GT:
-            sizes_allow = other_size < n;
-            break;
-        default:  // Py_GE
-            sizes_allow = other_size <= n;
-            break;
+    auto comparison =
+        reduce_set_comparison(other, op, static_cast<Py_ssize_t>(map.size()), kItems);
+    if (!comparison.ok()) {
+        return std::move(comparison).take_error();
     }
-    if (!sizes_allow) {
-        return answer(false);
+    const SetComparison how = comparison.value();
+    if (how.answered) {
+        return py::Ref::borrow(how.answer ? Py_True : Py_False);
     }
-    auto within = walk_view ? view_within<kItems>(map, other) : other_within<kItems>(map, other);
+    auto within = how.containment == Containment::kSelfInOther ? view_within<kItems>(map, other)
+                                                               : other_within<kItems>(map, other);
     if (!within.ok()) {
         return std::move(within).take_error();
     }
-    return answer(within.value());
+    return py::Ref::borrow(within.value() ? Py_True : Py_False);
 }
 
 PyMethodDef keys_view_methods[] = {
