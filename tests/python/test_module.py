@@ -2,6 +2,7 @@
 import collections.abc
 import gc
 import importlib
+import importlib.util
 import inspect
 import sys
 
@@ -159,3 +160,22 @@ def test_class_attributes_can_be_assigned():
         assert quil.List().extra == 1
     finally:
         del quil.List.extra
+
+
+def fresh_module():
+    spec = importlib.util.find_spec("quil")
+    return spec, importlib.util.module_from_spec(spec)
+
+
+def test_exec_step_appends_to_an_existing_all():
+    spec, module = fresh_module()
+    module.__all__ = ["before"]
+    spec.loader.exec_module(module)
+    assert module.__all__ == ["before"] + COLLECTIONS
+
+
+def test_exec_step_refuses_an_all_that_is_not_a_list():
+    spec, module = fresh_module()
+    module.__all__ = ("a",)
+    with pytest.raises(TypeError, match=r"^'tuple' object is not an instance of 'list'$"):
+        spec.loader.exec_module(module)
