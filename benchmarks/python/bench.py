@@ -141,7 +141,7 @@ def probes(ks, count=10_000):
 @group("map: m[k] hit")
 def map_getitem_hit(n):
     ks, d, m, p = map_peers(n)
-    sample = [str(k) for k in probes(ks)]  # equal keys, not the stored objects
+    sample = [(k + "!")[:-1] for k in probes(ks)]  # equal keys, not the stored objects
 
     def run(mapping):
         def loop():
