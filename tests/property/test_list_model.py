@@ -1,23 +1,14 @@
 # List against a Python list model. Every version ever made stays in a bundle and is
 # re-checked after each step, so a derived list that damaged its source is caught.
 from hypothesis import strategies as st
-from hypothesis.stateful import Bundle, RuleBasedStateMachine, invariant, rule
+from hypothesis.stateful import rule
 
+from versioned import VersionedMachine, elements
 from quil import List
 
-elements = st.one_of(st.integers(-3, 3), st.text(max_size=2), st.none())
 
-
-class ListMachine(RuleBasedStateMachine):
-    versions = Bundle("versions")
-
-    def __init__(self):
-        super().__init__()
-        self.all_versions = []
-
-    def keep(self, lst, model):
-        self.all_versions.append((lst, model))
-        return (lst, model)
+class ListMachine(VersionedMachine):
+    versions = VersionedMachine.versions
 
     @rule(target=versions, items=st.lists(elements, max_size=8))
     def build(self, items):
@@ -60,13 +51,11 @@ class ListMachine(RuleBasedStateMachine):
         for expected in model[:2]:
             assert next(it) == expected
 
-    @invariant()
-    def every_version_is_unchanged(self):
-        for lst, model in self.all_versions:
-            assert list(lst) == model
-            assert len(lst) == len(model)
-            if model:
-                assert lst.first == model[0]
+    def check(self, lst, model):
+        assert list(lst) == model
+        assert len(lst) == len(model)
+        if model:
+            assert lst.first == model[0]
 
 
 TestList = ListMachine.TestCase

@@ -1,9 +1,10 @@
 # HashTrieMap against a dict model. Keys include colliding ones (equal hashes, unequal
 # keys) so collision buckets are exercised; every version is re-checked after each step.
 from hypothesis import strategies as st
-from hypothesis.stateful import Bundle, RuleBasedStateMachine, invariant, rule
+from hypothesis.stateful import rule
 
 from helpers import HashKey
+from versioned import VersionedMachine
 from quil import HashTrieMap
 
 keys = st.one_of(
@@ -22,16 +23,8 @@ def check(m, model):
     assert len(list(m)) == len(model)
 
 
-class MapMachine(RuleBasedStateMachine):
-    versions = Bundle("versions")
-
-    def __init__(self):
-        super().__init__()
-        self.all_versions = []
-
-    def keep(self, m, model):
-        self.all_versions.append((m, model))
-        return (m, model)
+class MapMachine(VersionedMachine):
+    versions = VersionedMachine.versions
 
     @rule(target=versions, pairs=st.lists(st.tuples(keys, values), max_size=10))
     def build(self, pairs):
@@ -79,10 +72,8 @@ class MapMachine(RuleBasedStateMachine):
         assert (key in m) == (key in model)
         assert m.get(key, -1) == model.get(key, -1)
 
-    @invariant()
-    def every_version_is_unchanged(self):
-        for m, model in self.all_versions:
-            check(m, model)
+    def check(self, m, model):
+        check(m, model)
 
 
 TestMap = MapMachine.TestCase

@@ -5,23 +5,14 @@ from collections import deque
 
 import pytest
 from hypothesis import strategies as st
-from hypothesis.stateful import Bundle, RuleBasedStateMachine, invariant, multiple, rule
+from hypothesis.stateful import multiple, rule
 
+from versioned import VersionedMachine, elements
 from quil import List, Queue
 
-elements = st.one_of(st.integers(-3, 3), st.text(max_size=2), st.none())
 
-
-class QueueMachine(RuleBasedStateMachine):
-    versions = Bundle("versions")
-
-    def __init__(self):
-        super().__init__()
-        self.all_versions = []
-
-    def keep(self, queue, model):
-        self.all_versions.append((queue, model))
-        return (queue, model)
+class QueueMachine(VersionedMachine):
+    versions = VersionedMachine.versions
 
     @rule(target=versions, items=st.lists(elements, max_size=8))
     def build(self, items):
@@ -71,15 +62,13 @@ class QueueMachine(RuleBasedStateMachine):
         for expected in list(model)[:count]:
             assert next(it) == expected
 
-    @invariant()
-    def every_version_is_unchanged(self):
-        for queue, model in self.all_versions:
-            assert list(queue) == list(model)
-            assert len(queue) == len(model)
-            assert queue.is_empty() == (not model)
-            assert hash(queue) == hash(List(list(model)))
-            if model:
-                assert queue.peek() == model[0]
+    def check(self, queue, model):
+        assert list(queue) == list(model)
+        assert len(queue) == len(model)
+        assert queue.is_empty() == (not model)
+        assert hash(queue) == hash(List(list(model)))
+        if model:
+            assert queue.peek() == model[0]
 
 
 TestQueue = QueueMachine.TestCase

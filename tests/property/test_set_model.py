@@ -5,9 +5,10 @@
 import operator
 
 from hypothesis import strategies as st
-from hypothesis.stateful import Bundle, RuleBasedStateMachine, invariant, rule
+from hypothesis.stateful import rule
 
 from helpers import HashKey
+from versioned import VersionedMachine
 from quil import HashTrieSet
 
 elements = st.one_of(
@@ -35,16 +36,8 @@ def check(s, model):
     assert s == model
 
 
-class SetMachine(RuleBasedStateMachine):
-    versions = Bundle("versions")
-
-    def __init__(self):
-        super().__init__()
-        self.all_versions = []
-
-    def keep(self, s, model):
-        self.all_versions.append((s, model))
-        return (s, model)
+class SetMachine(VersionedMachine):
+    versions = VersionedMachine.versions
 
     @rule(target=versions, items=st.lists(elements, max_size=12))
     def build(self, items):
@@ -94,10 +87,8 @@ class SetMachine(RuleBasedStateMachine):
         s, model = version
         assert (element in s) == (element in model)
 
-    @invariant()
-    def every_version_is_unchanged(self):
-        for s, model in self.all_versions:
-            check(s, model)
+    def check(self, s, model):
+        check(s, model)
 
 
 TestSet = SetMachine.TestCase

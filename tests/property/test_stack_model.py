@@ -2,23 +2,14 @@
 # stays in a bundle and is re-checked after each step.
 import pytest
 from hypothesis import strategies as st
-from hypothesis.stateful import Bundle, RuleBasedStateMachine, invariant, multiple, rule
+from hypothesis.stateful import multiple, rule
 
+from versioned import VersionedMachine, elements
 from quil import List, Stack
 
-elements = st.one_of(st.integers(-3, 3), st.text(max_size=2), st.none())
 
-
-class StackMachine(RuleBasedStateMachine):
-    versions = Bundle("versions")
-
-    def __init__(self):
-        super().__init__()
-        self.all_versions = []
-
-    def keep(self, stack, model):
-        self.all_versions.append((stack, model))
-        return (stack, model)
+class StackMachine(VersionedMachine):
+    versions = VersionedMachine.versions
 
     @rule(target=versions, items=st.lists(elements, max_size=8))
     def build(self, items):
@@ -58,15 +49,13 @@ class StackMachine(RuleBasedStateMachine):
         for expected in model[::-1][:count]:
             assert next(it) == expected
 
-    @invariant()
-    def every_version_is_unchanged(self):
-        for stack, model in self.all_versions:
-            assert list(stack) == model[::-1]
-            assert len(stack) == len(model)
-            assert repr(stack) == f"Stack({model!r})"
-            assert hash(stack) == hash(List(model[::-1]))
-            if model:
-                assert stack.peek() == model[-1]
+    def check(self, stack, model):
+        assert list(stack) == model[::-1]
+        assert len(stack) == len(model)
+        assert repr(stack) == f"Stack({model!r})"
+        assert hash(stack) == hash(List(model[::-1]))
+        if model:
+            assert stack.peek() == model[-1]
 
 
 TestStack = StackMachine.TestCase
