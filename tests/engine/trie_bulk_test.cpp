@@ -22,24 +22,14 @@ using testing::dump;
 using testing::EqFailure;
 using testing::hash_of_digits;
 using testing::KeyLog;
+using testing::NothingLeftAlive;
 using testing::TestKey;
 using testing::TestMap;
 using testing::TestSet;
 using testing::Tracked;
 
-class BulkTestBase : public ::testing::Test {
-protected:
-    void SetUp() override { KeyLog::reset(); }
-    void TearDown() override {
-        KeyLog::reset();
-        EXPECT_EQ(KeyLog::live, 0u);
-        EXPECT_EQ(Tracked::live(), 0u);
-        EXPECT_EQ(CountingHeap::live_blocks, 0u);
-    }
-};
-
 template <class Map>
-class TrieBulk : public BulkTestBase {};
+class TrieBulk : public NothingLeftAlive<> {};
 using Forms = ::testing::Types<TestMap, TestSet>;
 TYPED_TEST_SUITE(TrieBulk, Forms);
 

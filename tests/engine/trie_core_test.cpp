@@ -21,6 +21,7 @@ using testing::EqFailure;
 using testing::hash_of_digits;
 using testing::ids;
 using testing::KeyLog;
+using testing::NothingLeftAlive;
 using testing::put;
 using testing::put_in_place;
 using testing::TestKey;
@@ -31,16 +32,7 @@ using testing::Tracked;
 using Calls = std::vector<std::pair<int, int>>;
 
 /// Every test ends with no key, value or block alive.
-class TrieTestBase : public ::testing::Test {
-protected:
-    void SetUp() override { KeyLog::reset(); }
-    void TearDown() override {
-        KeyLog::reset();
-        EXPECT_EQ(KeyLog::live, 0u);
-        EXPECT_EQ(Tracked::live(), 0u);
-        EXPECT_EQ(CountingHeap::live_blocks, 0u);
-    }
-};
+using TrieTestBase = NothingLeftAlive<>;
 
 template <class Map>
 class TrieCore : public TrieTestBase {};

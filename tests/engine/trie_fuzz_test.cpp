@@ -29,6 +29,7 @@ namespace {
 using testing::CountingHeap;
 using testing::EqFailure;
 using testing::KeyLog;
+using testing::NothingLeftAlive;
 using testing::TestKey;
 using testing::TestMap;
 using testing::Tracked;
@@ -261,15 +262,7 @@ struct FuzzCase {
     std::uint32_t seed;
 };
 
-class TrieFuzz : public ::testing::TestWithParam<FuzzCase> {
-protected:
-    void TearDown() override {
-        KeyLog::reset();
-        EXPECT_EQ(KeyLog::live, 0u);
-        EXPECT_EQ(Tracked::live(), 0u);
-        EXPECT_EQ(CountingHeap::live_blocks, 0u);
-    }
-};
+class TrieFuzz : public NothingLeftAlive< ::testing::TestWithParam<FuzzCase> > {};
 
 TEST_P(TrieFuzz, SeededOpSequencesMatchTheModel) {
     std::mt19937 random(GetParam().seed);

@@ -19,20 +19,12 @@ using testing::build;
 using testing::CountingHeap;
 using testing::hash_of_digits;
 using testing::ids;
-using testing::KeyLog;
+using testing::NothingLeftAlive;
 using testing::TestKey;
 using testing::TestMap;
 using testing::TestSet;
-using testing::Tracked;
 
-class TrieIterTest : public ::testing::Test {
-protected:
-    void TearDown() override {
-        EXPECT_EQ(KeyLog::live, 0u);
-        EXPECT_EQ(Tracked::live(), 0u);
-        EXPECT_EQ(CountingHeap::live_blocks, 0u);
-    }
-};
+class TrieIterTest : public NothingLeftAlive<> {};
 
 /// The digits of a hash, root first: the order the walk sorts by.
 std::array<unsigned, 11> digits_of(std::uint64_t h) {

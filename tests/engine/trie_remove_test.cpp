@@ -20,25 +20,16 @@ using testing::EqFailure;
 using testing::hash_of_digits;
 using testing::ids;
 using testing::KeyLog;
+using testing::NothingLeftAlive;
 using testing::put;
 using testing::TestKey;
 using testing::TestMap;
 using testing::TestSet;
-using testing::Tracked;
 
 using Calls = std::vector<std::pair<int, int>>;
 
 template <class Map>
-class TrieRemove : public ::testing::Test {
-protected:
-    void SetUp() override { KeyLog::reset(); }
-    void TearDown() override {
-        KeyLog::reset();
-        EXPECT_EQ(KeyLog::live, 0u);
-        EXPECT_EQ(Tracked::live(), 0u);
-        EXPECT_EQ(CountingHeap::live_blocks, 0u);
-    }
-};
+class TrieRemove : public NothingLeftAlive<> {};
 using Forms = ::testing::Types<TestMap, TestSet>;
 TYPED_TEST_SUITE(TrieRemove, Forms);
 

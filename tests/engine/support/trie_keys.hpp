@@ -3,6 +3,8 @@
 // told to throw on its Nth comparison; the two map forms; helpers to read a trie back.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -38,6 +40,20 @@ struct KeyLog {
     }
     /// Makes the next comparison but `after` throw.
     static void fail_after(std::size_t after) { fail_at = eq_calls + after + 1; }
+};
+
+/// A test fixture (over Base, ::testing::Test by default) whose every test starts with
+/// a fresh comparison log and ends with no key, value or heap block alive.
+template <class Base = ::testing::Test>
+class NothingLeftAlive : public Base {
+protected:
+    void SetUp() override { KeyLog::reset(); }
+    void TearDown() override {
+        KeyLog::reset();
+        EXPECT_EQ(KeyLog::live, 0u);
+        EXPECT_EQ(Tracked::live(), 0u);
+        EXPECT_EQ(CountingHeap::live_blocks, 0u);
+    }
 };
 
 /// A key with a chosen 64-bit feed. Keys are equal when their ids are; the tag tells
