@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "map/hash_trie_map/mod.hpp"
+#include "quil/trie/trie.hpp"
 
 namespace {
 

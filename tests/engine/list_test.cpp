@@ -1,5 +1,5 @@
 // PersistentList: sharing, the in-place operations, reversal and release.
-#include "list/mod.hpp"
+#include "quil/list/list.hpp"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "queue/mod.hpp"
+#include "quil/queue.hpp"
 #include "support/tracked.hpp"
 
 namespace quil {

@@ -1,5 +1,5 @@
 // SharedPtr: counting, copy on write and take-or-copy.
-#include "list/shared_ptr.hpp"
+#include "quil/common/shared_ptr.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // SipHash-1-3: the known vectors, and agreement with a plain byte-at-a-time version of
 // the algorithm written here from its definition.
-#include "map/hash_trie_map/siphash13.hpp"
+#include "quil/hash/siphash13.hpp"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "stack/mod.hpp"
+#include "quil/stack.hpp"
 #include "support/tracked.hpp"
 
 namespace quil {

@@ -10,7 +10,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "map/hash_trie_map/mod.hpp"
+#include "quil/trie/trie.hpp"
 #include "support/tracked.hpp"
 #include "support/trie_keys.hpp"
 

@@ -6,7 +6,7 @@
 // In CI it runs as seeded GoogleTests. Built as below, the same driver is a libFuzzer
 // target (its first input byte picks the universe):
 //   clang++ -std=c++20 -O1 -g -DQUIL_LIBFUZZER -fsanitize=fuzzer,address,undefined
-//           -Iengine/src -Itests/engine tests/engine/trie_fuzz_test.cpp -o trie_fuzzer
+//           -Iengine/include -Itests/engine tests/engine/trie_fuzz_test.cpp -o trie_fuzzer
 #include <gtest/gtest.h>
 
 #include <array>
@@ -19,7 +19,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "map/hash_trie_map/mod.hpp"
+#include "quil/trie/trie.hpp"
 #include "support/tracked.hpp"
 #include "support/trie_keys.hpp"
 

@@ -7,8 +7,8 @@
 #include <random>
 #include <vector>
 
-#include "map/hash_trie_map/iter.hpp"
-#include "map/hash_trie_map/mod.hpp"
+#include "quil/trie/iter.hpp"
+#include "quil/trie/trie.hpp"
 #include "support/tracked.hpp"
 #include "support/trie_keys.hpp"
 

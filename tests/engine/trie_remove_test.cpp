@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "map/hash_trie_map/mod.hpp"
+#include "quil/trie/trie.hpp"
 #include "support/tracked.hpp"
 #include "support/trie_keys.hpp"
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "common/memory.hpp"
+#include "quil/common/memory.hpp"
 
 namespace quil::testing {
 

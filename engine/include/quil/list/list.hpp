@@ -1,0 +1,253 @@
+// PersistentList: a singly linked cons list with structural sharing. Used by the
+// Python List, by Stack and both halves of Queue, and by the trie's collision buckets.
+//
+// A list value is {head, last, length}: copying it clones two handles. Nodes are
+// shared between values and never written once shared; the in-place operations are
+// only applied to a value the caller holds alone (its nodes may still be shared).
+//
+// The element type T is itself a cheap handle (a SharedPtr to an entry, or a strong
+// reference to a Python object): copying a T is how the same element is shared by
+// several nodes and by `last` without copying what it points at. A default-made T is
+// the absent element.
+//
+// Invariants (check_invariants):
+//   1. head is absent exactly when last is absent, exactly when length is 0;
+//   2. length is the number of nodes reachable from head;
+//   3. last is the same element as the value of the final node;
+//   4. a node whose count is above 1 is never written (only reverse_in_place writes
+//      nodes, and only after make_writable).
+#pragma once
+
+#include <concepts>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <type_traits>
+#include <utility>
+
+#include "quil/common/memory.hpp"
+#include "quil/common/panic.hpp"
+#include "quil/common/shared_ptr.hpp"
+
+namespace quil {
+
+template <class T>
+concept ListElement = std::is_nothrow_move_constructible_v<T> &&
+                      std::is_nothrow_move_assignable_v<T> && std::copy_constructible<T> &&
+                      std::default_initializable<T>;
+
+template <ListElement T, Heap H = SystemHeap>
+class PersistentList {
+public:
+    struct ListNode;
+    using NodePtr = SharedPtr<ListNode, H>;
+
+    struct ListNode {
+        ListNode(NodePtr next_node, T element) noexcept
+            : next(std::move(next_node)), value(std::move(element)) {}
+        ListNode(const ListNode&) = default;
+        ListNode(ListNode&&) noexcept = default;
+        ListNode& operator=(const ListNode&) = delete;
+        ListNode& operator=(ListNode&&) = delete;
+        /// Frees the chain behind this node by a loop, so that dropping the last handle
+        /// to a long private chain never recurses once per node.
+        ~ListNode() {
+            if (next) {
+                release_chain(std::move(next));
+            }
+        }
+
+        NodePtr next;
+        T value;
+    };
+
+    /// Front-to-back walk. Takes no counts: the list must outlive the cursor.
+    class Cursor {
+    public:
+        Cursor() = default;
+        Cursor(const ListNode* node, std::size_t remaining) : node_(node), remaining_(remaining) {}
+
+        /// The next element, or null at the end.
+        const T* next() noexcept {
+            if (node_ == nullptr) {
+                return nullptr;
+            }
+            const T* element = &node_->value;
+            node_ = node_->next.get();
+            --remaining_;
+            return element;
+        }
+        std::size_t remaining() const noexcept { return remaining_; }
+
+    private:
+        const ListNode* node_ = nullptr;
+        std::size_t remaining_ = 0;
+    };
+
+    /// For range-for over the elements.
+    class iterator {
+    public:
+        explicit iterator(const ListNode* node) : node_(node) {}
+        const T& operator*() const noexcept { return node_->value; }
+        iterator& operator++() noexcept {
+            node_ = node_->next.get();
+            return *this;
+        }
+        bool operator==(const iterator& other) const noexcept = default;
+
+    private:
+        const ListNode* node_;
+    };
+
+    /// new: the empty list.
+    PersistentList() noexcept = default;
+    PersistentList(const PersistentList&) = default;
+    PersistentList(PersistentList&& other) noexcept
+        : head_(std::move(other.head_)),
+          last_(std::exchange(other.last_, T())),
+          length_(std::exchange(other.length_, 0)) {}
+    PersistentList& operator=(const PersistentList& other) {
+        PersistentList(other).swap(*this);
+        return *this;
+    }
+    PersistentList& operator=(PersistentList&& other) noexcept {
+        PersistentList(std::move(other)).swap(*this);
+        return *this;
+    }
+    ~PersistentList() { release_chain(std::move(head_)); }
+
+    void swap(PersistentList& other) noexcept {
+        head_.swap(other.head_);
+        std::swap(last_, other.last_);
+        std::swap(length_, other.length_);
+    }
+
+    std::size_t len() const noexcept { return length_; }
+    bool is_empty() const noexcept { return length_ == 0; }
+
+    /// The element of the head node, or null when empty; borrowed from this value.
+    const T* first() const noexcept { return head_ ? &head_->value : nullptr; }
+    /// The final element, or null when empty; borrowed from this value.
+    const T* last() const noexcept { return head_ ? &last_ : nullptr; }
+
+    /// The list with `element` in front; this value is unchanged.
+    PersistentList push_front(T element) const {
+        PersistentList result(*this);
+        result.push_front_in_place(std::move(element));
+        return result;
+    }
+
+    /// Puts `element` in front; the caller's element moves into the new node.
+    void push_front_in_place(T element) {
+        NodePtr node = NodePtr::make(std::move(head_), std::move(element));
+        if (length_ == 0) {
+            last_ = node->value;
+        }
+        head_ = std::move(node);
+        ++length_;
+    }
+
+    /// The list without its first element, or nothing when empty. Equal to a clone
+    /// followed by drop_first_in_place, but touches one count (the second node's)
+    /// instead of three.
+    std::optional<PersistentList> drop_first() const {
+        if (!head_) {
+            return std::nullopt;
+        }
+        PersistentList result;
+        result.head_ = head_->next;
+        result.length_ = length_ - 1;
+        if (result.length_ != 0) {
+            result.last_ = last_;
+        }
+        return result;
+    }
+
+    /// Removes the first element; false when the list was empty.
+    bool drop_first_in_place() noexcept {
+        NodePtr taken = std::move(head_);
+        if (!taken) {
+            return false;
+        }
+        head_ = taken->next;
+        if (--length_ == 0) {
+            last_ = T();
+        }
+        // `taken` is released here: if this list held it alone its element goes with
+        // it, while the rest of the chain survives through the new head.
+        return true;
+    }
+
+    /// A new chain with the elements in reverse order; the elements are shared.
+    PersistentList reverse() const {
+        PersistentList result;
+        for (const T& element : *this) {
+            result.push_front_in_place(element);
+        }
+        return result;
+    }
+
+    /// Reverses this value's chain, copying each node that is shared with another list
+    /// (one new node per shared node); lists sharing those nodes keep their order.
+    void reverse_in_place() {
+        last_ = head_ ? head_->value : T();
+        NodePtr previous;
+        NodePtr current = std::move(head_);
+        while (current) {
+            ListNode& node = NodePtr::make_writable(current);
+            NodePtr following = std::move(node.next);
+            node.next = std::move(previous);
+            previous = std::move(current);
+            current = std::move(following);
+        }
+        head_ = std::move(previous);
+    }
+
+    Cursor cursor() const noexcept { return Cursor(head_.get(), length_); }
+    iterator begin() const noexcept { return iterator(head_.get()); }
+    iterator end() const noexcept { return iterator(nullptr); }
+
+    /// The head node (for cursors that walk nodes directly).
+    const ListNode* head_node() const noexcept { return head_.get(); }
+
+    /// Raises an internal failure naming the first invariant (1 to 3) that is broken.
+    template <class SameElement>
+    void check_invariants(SameElement same_element) const {
+        if (head_ ? length_ == 0 : length_ != 0) {
+            panic("list invariant 1: head and length disagree");
+        }
+        std::size_t count = 0;
+        const ListNode* final_node = nullptr;
+        for (const ListNode* node = head_.get(); node != nullptr; node = node->next.get()) {
+            final_node = node;
+            ++count;
+        }
+        if (count != length_) {
+            panic("list invariant 2: length " + std::to_string(length_) + " but " +
+                  std::to_string(count) + " nodes");
+        }
+        if (final_node != nullptr && !same_element(final_node->value, last_)) {
+            panic("list invariant 3: last is not the final node's element");
+        }
+    }
+
+private:
+    /// Frees the prefix of the chain that only this holder owns, front to back, and
+    /// drops one count on the first node someone else still holds.
+    static void release_chain(NodePtr node) noexcept {
+        while (node) {
+            NodePtr next;
+            if (!NodePtr::release_with(std::move(node),
+                                       [&](ListNode& freed) { next = std::move(freed.next); })) {
+                return;
+            }
+            node = std::move(next);
+        }
+    }
+
+    NodePtr head_;
+    T last_{};
+    std::size_t length_ = 0;
+};
+
+}  // namespace quil

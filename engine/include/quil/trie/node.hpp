@@ -1,0 +1,409 @@
+// The hash trie's node model: entry blocks and their handles, collision buckets, the
+// tagged child slot, the trie geometry and the copy-on-write step. The design essay at
+// the top of mod.hpp explains how these fit together.
+#pragma once
+
+#include <atomic>
+#include <bit>
+#include <cassert>
+#include <concepts>
+#include <cstddef>
+#include <cstdint>
+#include <new>
+#include <type_traits>
+#include <utility>
+
+#include "quil/common/memory.hpp"
+#include "quil/common/panic.hpp"
+#include "quil/common/shared_ptr.hpp"
+#include "quil/list/list.hpp"
+#include "quil/trie/branch.hpp"
+#include "quil/trie/hash_builder.hpp"
+#include "quil/trie/node_header.hpp"
+
+namespace quil {
+
+/// The value type of the set form: an entry of a set pays no value slot.
+struct NoValue {
+    bool operator==(const NoValue&) const = default;
+};
+
+/// What the trie needs from a key. The engine moves keys in and releases them; it never
+/// copies one, and it hashes a key only once, when it enters (the feed is the 64-bit
+/// word whose 8 little-endian bytes are the hashed message). equals is called on the
+/// stored key with the probe, only after the two trie hashes were found equal, and may
+/// throw: the operation is then abandoned (see the essay in mod.hpp).
+template <class K>
+concept TrieKey = std::is_nothrow_move_constructible_v<K> && std::is_nothrow_destructible_v<K> &&
+    requires(const K& stored, const K& probe) {
+    { stored.hash_feed() }
+    noexcept->std::same_as<std::uint64_t>;
+    { stored.equals(probe) } -> std::same_as<bool>;
+};
+
+/// Values are opaque to the engine: moved in, released, never compared or hashed.
+template <class V>
+concept TrieValue = std::is_nothrow_move_constructible_v<V> && std::is_nothrow_destructible_v<V>;
+
+/// Maps a key's feed to its 64-bit trie hash under a map's HashBuilder. Tests plug in
+/// hashers that return a chosen hash to build any trie shape directly.
+template <class Hs>
+concept TrieHasher = requires(const HashBuilder& builder, std::uint64_t feed) {
+    { Hs::hash(builder, feed) }
+    noexcept->std::same_as<std::uint64_t>;
+};
+
+namespace detail {
+
+// Geometry: 64-way branching, digits taken from the least significant end.
+inline constexpr unsigned kBitsPerLevel = 6;
+inline constexpr unsigned kDegree = 1u << kBitsPerLevel;
+inline constexpr std::uint64_t kSlotMask = kDegree - 1;
+/// The deepest branch level; a collision bucket sits one level below it.
+inline constexpr unsigned kMaxBranchDepth = 10;
+inline constexpr unsigned kCollisionDepth = kMaxBranchDepth + 1;
+
+/// The hash has no digit left at this depth (6 * depth >= 64, from depth 11 on).
+constexpr bool exhausted(unsigned depth) noexcept { return kBitsPerLevel * depth >= 64; }
+
+/// The slot of hash `h` at `depth`; only defined while the hash is not exhausted.
+constexpr unsigned digit(std::uint64_t h, unsigned depth) noexcept {
+    return static_cast<unsigned>((h >> (kBitsPerLevel * depth)) & kSlotMask);
+}
+
+template <class K, class V, Heap H>
+class NodeRef;
+
+struct EntryAccess;
+
+}  // namespace detail
+
+/// One key and its value, with the key's trie hash. A block of its own, made once per
+/// insertion and never changed; shared by every version (and every bucket) holding it.
+/// Destroying it releases the key and the value.
+template <TrieKey K, TrieValue V>
+class Entry {
+public:
+    Entry(std::uint64_t hash, K&& key, V&& value) noexcept
+        : hash_(hash), key_(std::move(key)), value_(std::move(value)) {}
+    Entry(const Entry&) = delete;
+    Entry& operator=(const Entry&) = delete;
+
+    /// The trie hash, computed when the entry was made; the key is never hashed again.
+    std::uint64_t hash() const noexcept { return hash_; }
+    const K& key() const noexcept { return key_; }
+    const V& value() const noexcept { return value_; }
+    std::uint64_t use_count() const noexcept { return count_.load(std::memory_order_relaxed); }
+
+private:
+    friend struct detail::EntryAccess;
+
+    mutable std::atomic<std::uint64_t> count_{1};
+    std::uint64_t hash_;
+    K key_;
+    [[no_unique_address]] V value_;
+};
+
+namespace detail {
+
+struct EntryAccess {
+    template <class E>
+    static std::atomic<std::uint64_t>& count(const E& entry) noexcept {
+        return entry.count_;
+    }
+};
+
+template <class K, class V, Heap H>
+void release_entry(const Entry<K, V>* entry) noexcept {
+    if (release_is_last(EntryAccess::count(*entry))) {
+        heap_delete<Entry<K, V>, H>(const_cast<Entry<K, V>*>(entry));
+    }
+}
+
+}  // namespace detail
+
+/// An owning handle to an entry block (one count). Copying clones the handle; the
+/// default-made handle is absent. This is the element of collision buckets.
+template <TrieKey K, TrieValue V, Heap H>
+class EntryWithHash {
+public:
+    using EntryType = Entry<K, V>;
+
+    EntryWithHash() noexcept = default;
+
+    /// A new entry block (count 1); takes over the key and the value.
+    static EntryWithHash make(std::uint64_t hash, K key, V value) {
+        return EntryWithHash(heap_new<EntryType, H>(hash, std::move(key), std::move(value)));
+    }
+
+    /// A new owner of an entry borrowed from a map (for example one yielded by an
+    /// iterator), which then outlives the map.
+    static EntryWithHash share(const EntryType& entry) noexcept {
+        detail::retain(detail::EntryAccess::count(entry));
+        return EntryWithHash(&entry);
+    }
+
+    EntryWithHash(const EntryWithHash& other) noexcept : entry_(other.entry_) {
+        if (entry_ != nullptr) {
+            detail::retain(detail::EntryAccess::count(*entry_));
+        }
+    }
+    EntryWithHash(EntryWithHash&& other) noexcept : entry_(std::exchange(other.entry_, nullptr)) {}
+    EntryWithHash& operator=(const EntryWithHash& other) noexcept {
+        EntryWithHash(other).swap(*this);
+        return *this;
+    }
+    EntryWithHash& operator=(EntryWithHash&& other) noexcept {
+        EntryWithHash(std::move(other)).swap(*this);
+        return *this;
+    }
+    ~EntryWithHash() {
+        if (entry_ != nullptr) {
+            detail::release_entry<K, V, H>(entry_);
+        }
+    }
+    void swap(EntryWithHash& other) noexcept { std::swap(entry_, other.entry_); }
+
+    explicit operator bool() const noexcept { return entry_ != nullptr; }
+    std::uint64_t hash() const noexcept { return entry_->hash(); }
+    const K& key() const noexcept { return entry_->key(); }
+    const V& value() const noexcept { return entry_->value(); }
+    const EntryType& entry() const noexcept { return *entry_; }
+    const EntryType* get() const noexcept { return entry_; }
+
+private:
+    template <class, class, Heap>
+    friend class detail::NodeRef;
+
+    explicit EntryWithHash(const EntryType* adopted) noexcept : entry_(adopted) {}
+
+    /// Gives up the count without releasing it.
+    const EntryType* release() noexcept { return std::exchange(entry_, nullptr); }
+
+    const EntryType* entry_ = nullptr;
+};
+
+namespace detail {
+
+/// A leaf at depth 11 holding two or more entries with one trie hash and pairwise
+/// unequal keys, newest first.
+template <class K, class V, Heap H>
+struct Collision : NodeHeader {
+    using List = PersistentList<EntryWithHash<K, V, H>, H>;
+
+    Collision() noexcept : NodeHeader(NodeKind::kCollision) {}
+    /// The shallow copy: a list clone (the nodes stay shared).
+    Collision(const Collision& other) noexcept
+        : NodeHeader(NodeKind::kCollision), list(other.list) {}
+
+    List list;
+};
+
+/// A child slot (and the record's root): one word owning one count. The low bit tells
+/// what it points at. Set: an entry block, which is a single-entry leaf all by itself.
+/// Clear: a node block, a branch or a collision bucket by its header's kind. The null
+/// slot only exists transiently (moved-from, or a leaf just emptied by a removal).
+template <class K, class V, Heap H>
+class NodeRef {
+public:
+    using EntryType = Entry<K, V>;
+    using Handle = EntryWithHash<K, V, H>;
+    using Branch = SparseArray<NodeRef, H>;
+    using Bucket = Collision<K, V, H>;
+
+    NodeRef() noexcept = default;
+    explicit NodeRef(Handle&& entry) noexcept
+        : bits_(reinterpret_cast<std::uintptr_t>(entry.release()) | kEntryTag) {
+        // count_of() relies on this; Entry keeps its count as its first member.
+        assert(static_cast<const void*>(&EntryAccess::count(*this->entry())) ==
+               static_cast<const void*>(this->entry()));
+    }
+    explicit NodeRef(Branch* branch) noexcept
+        : bits_(reinterpret_cast<std::uintptr_t>(static_cast<NodeHeader*>(branch))) {}
+    explicit NodeRef(Bucket* bucket) noexcept
+        : bits_(reinterpret_cast<std::uintptr_t>(static_cast<NodeHeader*>(bucket))) {}
+
+    NodeRef(const NodeRef& other) noexcept : bits_(other.bits_) {
+        if (bits_ != 0) {
+            retain(count_of(bits_));
+        }
+    }
+    NodeRef(NodeRef&& other) noexcept : bits_(std::exchange(other.bits_, 0)) {}
+    NodeRef& operator=(const NodeRef& other) noexcept {
+        NodeRef(other).swap(*this);
+        return *this;
+    }
+    NodeRef& operator=(NodeRef&& other) noexcept {
+        NodeRef(std::move(other)).swap(*this);
+        return *this;
+    }
+    ~NodeRef() { reset(); }
+
+    void reset() noexcept {
+        const std::uintptr_t bits = std::exchange(bits_, 0);
+        if (bits != 0 && release_is_last(count_of(bits))) {
+            destroy_block(bits);
+        }
+    }
+    void swap(NodeRef& other) noexcept { std::swap(bits_, other.bits_); }
+
+    bool is_null() const noexcept { return bits_ == 0; }
+    bool is_entry() const noexcept { return (bits_ & kEntryTag) != 0; }
+    bool is_node() const noexcept { return bits_ != 0 && (bits_ & kEntryTag) == 0; }
+    bool is_branch() const noexcept { return is_node() && header()->kind == NodeKind::kBranch; }
+    bool is_collision() const noexcept {
+        return is_node() && header()->kind == NodeKind::kCollision;
+    }
+
+    const EntryType* entry() const noexcept {
+        return reinterpret_cast<const EntryType*>(bits_ & ~kEntryTag);
+    }
+    NodeHeader* header() const noexcept { return reinterpret_cast<NodeHeader*>(bits_); }
+    Branch* branch() const noexcept { return static_cast<Branch*>(header()); }
+    Bucket* collision() const noexcept { return static_cast<Bucket*>(header()); }
+
+    /// Moves the entry handle out of an entry slot, leaving the slot null.
+    Handle take_entry() noexcept {
+        return Handle(reinterpret_cast<const EntryType*>(std::exchange(bits_, 0) & ~kEntryTag));
+    }
+
+    /// Points a branch slot at the block its branch moved to when it grew. The old block
+    /// is already freed and the new one holds the same single count.
+    void rebind(Branch* moved) noexcept {
+        bits_ = reinterpret_cast<std::uintptr_t>(static_cast<NodeHeader*>(moved));
+    }
+
+    /// The count of whatever the slot points at (0 for null).
+    std::uint64_t use_count() const noexcept {
+        if (is_entry()) {
+            return entry()->use_count();
+        }
+        return is_node() ? header()->count.load(std::memory_order_relaxed) : 0;
+    }
+    bool same(const NodeRef& other) const noexcept { return bits_ == other.bits_; }
+
+private:
+    static constexpr std::uintptr_t kEntryTag = 1;
+
+    /// Entry blocks and node blocks both begin with their count, so a slot reaches the
+    /// count without asking what it points at. This keeps the loops that clone and
+    /// release every child of a branch (a path copy touches up to 64 per level) free of
+    /// unpredictable branches.
+    static std::atomic<std::uint64_t>& count_of(std::uintptr_t bits) noexcept {
+        static_assert(offsetof(NodeHeader, count) == 0, "a node block starts with its count");
+        return *reinterpret_cast<std::atomic<std::uint64_t>*>(bits & ~kEntryTag);
+    }
+
+    /// The last count of the block in `bits` is gone.
+    static void destroy_block(std::uintptr_t bits) noexcept {
+        if ((bits & kEntryTag) != 0) {
+            heap_delete<EntryType, H>(reinterpret_cast<EntryType*>(bits & ~kEntryTag));
+        } else {
+            destroy_node(reinterpret_cast<NodeHeader*>(bits));
+        }
+    }
+    static_assert(alignof(EntryType) >= 2 && alignof(Bucket) >= 2 && alignof(Branch) >= 2,
+                  "the low bit of a block address carries the slot's tag");
+
+    /// Recursion is bounded by the trie height: a branch releases its children, a
+    /// bucket its list, which frees its private prefix by a loop.
+    /// Note: kept out of line. Inlined after a branch allocation, GCC 12 at -O2 takes
+    /// the bucket arm as reachable and reports bogus -Warray-bounds on the smaller block.
+    [[gnu::noinline]] static void destroy_node(NodeHeader* node) noexcept {
+        if (node->kind == NodeKind::kBranch) {
+            Branch::destroy(static_cast<Branch*>(node));
+        } else {
+            heap_delete<Bucket, H>(static_cast<Bucket*>(node));
+        }
+    }
+
+    std::uintptr_t bits_ = 0;
+};
+
+/// Copy on write for the node in `slot`, a slot the caller may overwrite (the working
+/// record's root, or a slot of a branch made writable before): a unique node is left
+/// as it is; a shared one is replaced by a shallow copy, and the old handle released.
+/// Entries are never written, so an entry slot needs nothing.
+template <class K, class V, Heap H>
+void make_writable(NodeRef<K, V, H>& slot) {
+    using Ref = NodeRef<K, V, H>;
+    if (!slot.is_node() || is_unique(slot.header()->count)) {
+        return;
+    }
+    if (slot.is_branch()) {
+        slot = Ref(Ref::Branch::copy_of(*slot.branch()));
+    } else {
+        slot = Ref(heap_new<typename Ref::Bucket, H>(std::as_const(*slot.collision())));
+    }
+}
+
+/// Room for the entries taken off the front of a collision list, from H like every
+/// other engine allocation. Releases whatever it still holds.
+template <class T, Heap H>
+class ScratchArray {
+public:
+    explicit ScratchArray(std::size_t capacity)
+        : items_(capacity == 0 ? nullptr : static_cast<T*>(H::allocate(capacity * sizeof(T)))),
+          capacity_(capacity) {}
+    ScratchArray(const ScratchArray&) = delete;
+    ScratchArray& operator=(const ScratchArray&) = delete;
+    ~ScratchArray() {
+        for (std::size_t i = 0; i < size_; ++i) {
+            items_[i].~T();
+        }
+        if (items_ != nullptr) {
+            H::deallocate(items_, capacity_ * sizeof(T));
+        }
+    }
+
+    void push_back(T&& item) noexcept {
+        ::new (static_cast<void*>(items_ + size_++)) T(std::move(item));
+    }
+    /// Removes and returns the last item.
+    T pop_back() noexcept {
+        T item(std::move(items_[--size_]));
+        items_[size_].~T();
+        return item;
+    }
+    std::size_t size() const noexcept { return size_; }
+
+private:
+    T* items_;
+    std::size_t capacity_;
+    std::size_t size_ = 0;
+};
+
+/// Takes the first entry matching (h, key) out of a collision list that the caller
+/// holds alone, and returns it (absent when none matches). Entries are taken off the
+/// front until the match and put back in their order, so the survivors keep their
+/// order, nodes after the match stay shared, and each entry before it gets a new node.
+/// When nothing matches the whole list is rebuilt from new nodes. If equals throws,
+/// the list has lost the entries already taken off; the caller's record is then only
+/// fit to be released.
+template <class K, class V, Heap H>
+EntryWithHash<K, V, H> remove_first_match(typename Collision<K, V, H>::List& list, const K& key,
+                                          std::uint64_t h) {
+    using Handle = EntryWithHash<K, V, H>;
+    ScratchArray<Handle, H> kept(list.len());
+    Handle removed;
+    while (list.len() != 0) {
+        const Handle* first = list.first();
+        if (first == nullptr) {
+            panic(kMissingValue);
+        }
+        Handle candidate = *first;
+        list.drop_first_in_place();
+        if (candidate.hash() == h && candidate.key().equals(key)) {
+            removed = std::move(candidate);
+            break;
+        }
+        kept.push_back(std::move(candidate));
+    }
+    while (kept.size() != 0) {
+        list.push_front_in_place(kept.pop_back());
+    }
+    return removed;
+}
+
+}  // namespace detail
+}  // namespace quil

@@ -1,0 +1,96 @@
+// Removal from the hash trie, and the compression on the way back up that keeps the
+// shape invariants of mod.hpp. TrieMap::remove and remove_in_place call remove_at.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+
+#include "quil/common/memory.hpp"
+#include "quil/common/panic.hpp"
+#include "quil/trie/node.hpp"
+
+namespace quil::detail {
+
+/// Compress the writable node in `slot` after a removal below it: a branch left with a
+/// single child that is a single-entry leaf is replaced by that leaf. Branch and bucket
+/// children are never lifted, so buckets stay at depth 11 and one-child chains above
+/// them stay as they are.
+template <class K, class V, Heap H>
+void compress(NodeRef<K, V, H>& slot) {
+    if (!slot.is_branch()) {
+        return;
+    }
+    auto& branch = *slot.branch();
+    if (std::popcount(branch.bitmap) != 1) {
+        return;
+    }
+    if (branch.len == 0) {
+        panic(kMissingValue);
+    }
+    if (!branch.first().is_entry()) {
+        return;
+    }
+    // The old branch (now holding only an empty slot) is released by the assignment.
+    slot = NodeRef<K, V, H>(std::move(branch.first()));
+}
+
+/// Removes the entry for (key, h) under the writable slot `slot` at `depth`; true when
+/// one was removed. A single-entry leaf that is removed leaves its slot null: the
+/// parent drops the slot at once, and at the root the caller puts an empty branch there.
+template <class K, class V, Heap H>
+bool remove_at(NodeRef<K, V, H>& slot, const K& key, std::uint64_t h, unsigned depth) {
+    using Ref = NodeRef<K, V, H>;
+    if (slot.is_branch()) {
+        if (exhausted(depth)) {
+            panic("hash cannot be exhausted if we are on a branch");
+        }
+        auto* branch = slot.branch();
+        const unsigned i = digit(h, depth);
+        Ref* child = branch->get(i);
+        if (child == nullptr) {
+            return false;
+        }
+        make_writable(*child);
+        if (!remove_at(*child, key, h, depth + 1)) {
+            // Nothing is compacted: the copies made on the way down are private to the
+            // working record and go with it.
+            return false;
+        }
+        if (child->is_null() || (child->is_branch() && child->branch()->bitmap == 0)) {
+            branch->remove(i);
+        }
+        compress(slot);
+        return true;
+    }
+    if (slot.is_entry()) {
+        const Entry<K, V>& stored = *slot.entry();
+        if (stored.hash() != h || !stored.key().equals(key)) {
+            return false;
+        }
+        slot.reset();
+        return true;
+    }
+    auto& bucket = *slot.collision();
+    const bool removed = static_cast<bool>(remove_first_match<K, V, H>(bucket.list, key, h));
+    // The length is looked at whether or not anything was removed.
+    switch (bucket.list.len()) {
+        case 0:
+            panic(
+                "internal error: entered unreachable code: impossible to have collision with a "
+                "single or no entry");
+        case 1: {
+            const EntryWithHash<K, V, H>* remaining = bucket.list.first();
+            if (remaining == nullptr) {
+                panic(kMissingValue);
+            }
+            // The bucket becomes a single-entry leaf, which the levels above may lift.
+            slot = Ref(EntryWithHash<K, V, H>(*remaining));
+            break;
+        }
+        default:
+            break;
+    }
+    return removed;
+}
+
+}  // namespace quil::detail

@@ -1,0 +1,512 @@
+// TrieMap: the persistent hash array mapped trie beneath HashTrieMap and HashTrieSet.
+// This file holds the record, lookup and insertion; removal is in remove.hpp, the walk
+// in iter.hpp, the node model in node.hpp and the branch node in sparse_array_usize/.
+//
+// Design
+// ======
+//
+// A TrieMap is one version of a map: {HashBuilder, root slot, size}, 32 bytes, copied
+// in O(1) by cloning the root. Versions share every node they have in common; a node is
+// written only while its count is 1, so a version that has been handed out never
+// changes. Every operation works on a private copy of the record: the persistent form
+// copies the record and runs the in-place form on the copy.
+//
+// Geometry. 64-way branching, 6 bits of the 64-bit trie hash per level, taken from the
+// least significant end: depth 0 uses bits 0-5, depth 9 bits 54-59, depth 10 bits 60-63
+// (so a depth-10 branch uses slots 0-15 only). From depth 11 on the hash is exhausted:
+// entries that reach depth 11 have equal 64-bit hashes and share a collision bucket.
+//
+// Node kinds. Every child slot (and the root) is one tagged word owning one count:
+//
+//   slot word --1--> Entry block      {count, hash, key, value}   a single-entry leaf
+//             --0--> node block       {count, kind, ...}
+//                      kind branch:    {len, capacity, bitmap, slot[capacity]}
+//                      kind collision: {PersistentList<EntryWithHash>}, newest first
+//
+// A single-entry leaf is the entry block itself, so the common leaf costs no block of
+// its own. Entry blocks are never written: replacing a value, or splitting a leaf,
+// replaces the slot instead. Branch children sit inline in the branch block, in slot
+// order at rank(i) = popcount(bitmap below bit i); a full unique branch moves to a block
+// of capacity max(4, 2 * capacity), which is why insertion and removal recurse on
+// slots (NodeRef&) rather than on nodes: the parent slot must learn the new address. A
+// branch copied for writing gets capacity min(len + 1, 64), so the insertion that
+// usually follows fits. A new map's root is an empty branch of capacity 0.
+//
+// Shape invariants (check_invariants verifies all of them):
+//   - branches sit at depths 0-10 and collision buckets at depth 11 only; a bucket holds
+//     two or more entries with one hash and pairwise unequal keys;
+//   - an entry in a leaf at depth d has hash digits 0..d-1 equal to the slots of its
+//     path from the root;
+//   - a branch other than the root is never empty and never has a single-entry leaf as
+//     its only child (a branch or a bucket as the only child is fine: keys sharing many
+//     low digits hang under a chain of one-child branches);
+//   - the root is a branch (empty for an empty map) or, after removals, a single entry.
+// Insertion keeps them by splitting a single-entry leaf into a branch whenever a second
+// entry arrives while digits remain (insert_at); removal keeps them by compressing on
+// the way back up (remove_at, compress in remove.hpp): a lone single-entry leaf rises
+// into its parent's slot level by level, emptied branches are removed from their parent,
+// and a bucket that falls to one entry becomes a single-entry leaf that then rises.
+//
+// Hashing. Each new map draws its own SipHash-1-3 key pair from a per-thread seed
+// (hash_builder.hpp); every version derived from it inherits the pair, so all of them
+// agree on every trie hash and iterate in one order. Keys are hashed once, when their
+// entry is made, and the hash travels inside the entry through splits and buckets; a
+// stored key is never hashed again. Key equality (a Python-level __eq__ above us, so
+// slow and observable) runs only after two 64-bit hashes were found equal. The number
+// and order of equality calls is part of the behaviour callers see, so insertion keeps
+// two steps: a contains test on the leaf, then the bucket insert, which compares again
+// (replacing a key compares the same pair twice; a colliding key is compared once per
+// level of the chain it builds).
+//
+// Failure. equals may throw. Operations are exception-neutral with the strong guarantee
+// for the receiver: they only ever write the private working copy, every intermediate
+// state of which is destructible (a leaf being split is already a branch holding the
+// old entry; a slot emptied by a removal is null until its parent drops it), so unwinding
+// releases the copy, the nodes copied for it and the entry made for the insertion, and
+// leaks nothing. A record used with an in-place operation that throws is no longer a
+// valid version (a collision list being searched may have lost its front entries): the
+// in-place forms are for private working records that the caller then releases.
+//
+// Where each operation lives:
+//   create, lookup, insert, insert_in_place   TrieMap below; insert_at and its helpers
+//   build (from items in input order)         bulk.hpp: bulk_build
+//   remove, remove_in_place                   remove.hpp: remove_at, compress
+//   iter                                      iter.hpp: TrieIter
+//   make_writable, remove_first_match         node.hpp
+//   SparseArray get / set / remove            sparse_array_usize/mod.hpp
+#pragma once
+
+#include <bit>
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <utility>
+
+#include "quil/common/memory.hpp"
+#include "quil/common/panic.hpp"
+#include "quil/trie/bulk.hpp"
+#include "quil/trie/hash_builder.hpp"
+#include "quil/trie/iter.hpp"
+#include "quil/trie/node.hpp"
+#include "quil/trie/remove.hpp"
+
+namespace quil {
+
+namespace detail {
+
+/// Puts `child` at slot i of the writable branch in `slot`, which may move the branch
+/// to a larger block.
+template <class K, class V, Heap H>
+void branch_set(NodeRef<K, V, H>& slot, unsigned i, NodeRef<K, V, H> child) {
+    auto* branch = slot.branch();
+    NodeRef<K, V, H>::Branch::set(branch, i, std::move(child));
+    slot.rebind(branch);
+}
+
+template <class K, class V, Heap H>
+bool insert_at(NodeRef<K, V, H>& slot, EntryWithHash<K, V, H>& e, unsigned depth);
+
+/// The branch rule: descend into the child at the entry's digit, or hang the entry
+/// there as a new single-entry leaf.
+template <class K, class V, Heap H>
+bool insert_into_branch(NodeRef<K, V, H>& slot, EntryWithHash<K, V, H>& e, unsigned depth) {
+    if (exhausted(depth)) {
+        panic("hash cannot be exhausted if we are on a branch");
+    }
+    const unsigned i = digit(e.hash(), depth);
+    if (NodeRef<K, V, H>* child = slot.branch()->get(i)) {
+        make_writable(*child);
+        return insert_at(*child, e, depth + 1);
+    }
+    branch_set(slot, i, NodeRef<K, V, H>(std::move(e)));
+    return true;
+}
+
+/// Bucket insert on a single-entry leaf: replace the entry when the key matches (the
+/// new key object and value both win), otherwise start a bucket reading e, stored.
+template <class K, class V, Heap H>
+bool bucket_insert_single(NodeRef<K, V, H>& slot, EntryWithHash<K, V, H>& e) {
+    const Entry<K, V>& stored = *slot.entry();
+    if (stored.hash() == e.hash() && stored.key().equals(e.key())) {
+        slot = NodeRef<K, V, H>(std::move(e));
+        return false;
+    }
+    auto* bucket = heap_new<Collision<K, V, H>, H>();
+    NodeRef<K, V, H> collision(bucket);
+    bucket->list.push_front_in_place(slot.take_entry());
+    bucket->list.push_front_in_place(std::move(e));
+    slot = std::move(collision);
+    return true;
+}
+
+/// Bucket insert on a writable collision bucket: a matching entry is taken out, then e
+/// goes in front, so the list is ordered by latest insertion.
+template <class K, class V, Heap H>
+bool bucket_insert_collision(Collision<K, V, H>& bucket, EntryWithHash<K, V, H>& e) {
+    EntryWithHash<K, V, H> replaced = remove_first_match<K, V, H>(bucket.list, e.key(), e.hash());
+    const bool added = !replaced;
+    replaced = EntryWithHash<K, V, H>();
+    bucket.list.push_front_in_place(std::move(e));
+    return added;
+}
+
+/// Inserts e (moved out of `e` once it is placed) at the writable slot `slot`, which
+/// sits at `depth`. True when the key was new.
+template <class K, class V, Heap H>
+bool insert_at(NodeRef<K, V, H>& slot, EntryWithHash<K, V, H>& e, unsigned depth) {
+    using Ref = NodeRef<K, V, H>;
+    if (slot.is_branch()) {
+        return insert_into_branch(slot, e, depth);
+    }
+    const std::uint64_t h = e.hash();
+    if (slot.is_entry()) {
+        const Entry<K, V>& stored = *slot.entry();
+        const bool contains = stored.hash() == h && stored.key().equals(e.key());
+        if (contains || exhausted(depth)) {
+            return bucket_insert_single(slot, e);
+        }
+        // Split: the leaf turns into a branch holding the old entry at its digit, then
+        // e goes in by the branch rule. Shared digits descend into the old entry's new
+        // leaf, which splits in turn: a chain of one-child branches down to the first
+        // differing digit (or to depth 10 and a bucket below it).
+        // Note: the branch is made with the 4 slots an empty branch grows to on its
+        // first child, saving the reallocation an empty one would need at once.
+        EntryWithHash<K, V, H> old = slot.take_entry();
+        slot = Ref(Ref::Branch::make(Ref::Branch::kMinGrowth));
+        insert_into_branch(slot, old, depth);
+        return insert_into_branch(slot, e, depth);
+    }
+    auto& bucket = *slot.collision();
+    bool contains = false;
+    for (const EntryWithHash<K, V, H>& element : bucket.list) {
+        if (element.hash() == h && element.key().equals(e.key())) {
+            contains = true;
+            break;
+        }
+    }
+    if (contains || exhausted(depth)) {
+        return bucket_insert_collision(bucket, e);
+    }
+    panic(
+        "internal error: entered unreachable code: hash is not exhausted, so there cannot be a "
+        "collision here");
+}
+
+}  // namespace detail
+
+/// One version of a persistent hash map (or, with V = NoValue, a set). A small record
+/// with value semantics: copying it is O(1) and shares every node. The const operations
+/// return new versions and leave the receiver untouched; the _in_place forms change a
+/// record the caller holds alone (its nodes may still be shared with other versions).
+/// A moved-from TrieMap may only be destroyed or assigned to.
+template <TrieKey K, TrieValue V = NoValue, TrieHasher Hasher = SipHash13Hasher,
+          Heap H = SystemHeap>
+class TrieMap {
+public:
+    using key_type = K;
+    using mapped_type = V;
+    using Entry = quil::Entry<K, V>;
+    using EntryWithHash = quil::EntryWithHash<K, V, H>;
+    using Iter = TrieIter<K, V, H>;
+    using Items = TrieItems<K, V, H>;
+    static constexpr unsigned kDegree = detail::kDegree;
+
+    /// A new empty map with a fresh HashBuilder drawn from the thread's seed.
+    static TrieMap create() { return create(HashBuilder::draw()); }
+    /// A new empty map hashing under `builder`.
+    static TrieMap create(const HashBuilder& builder) {
+        return TrieMap(builder, Ref(Ref::Branch::make(0)), 0);
+    }
+
+    /// The map that create(builder) followed by insert_in_place of every item, in order,
+    /// makes: the same entries (a later equal key replaces an earlier one, key object and
+    /// value), size, shape and order, except that every branch has capacity == len.
+    /// Entry blocks are made in walk order. Takes over the items; if equals throws, they
+    /// are released and nothing is made (bulk.hpp).
+    static TrieMap build(const HashBuilder& builder, Items items) {
+        auto made = detail::bulk_build(
+            items, [&builder](const K& key) { return Hasher::hash(builder, key.hash_feed()); });
+        return TrieMap(builder, std::move(made.root), made.size);
+    }
+
+    TrieMap(const TrieMap&) noexcept = default;
+    TrieMap(TrieMap&&) noexcept = default;
+    TrieMap& operator=(const TrieMap&) noexcept = default;
+    TrieMap& operator=(TrieMap&&) noexcept = default;
+    ~TrieMap() = default;
+
+    void swap(TrieMap& other) noexcept {
+        std::swap(builder_, other.builder_);
+        root_.swap(other.root_);
+        std::swap(size_, other.size_);
+    }
+
+    std::uint64_t size() const noexcept { return size_; }
+    bool is_empty() const noexcept { return size_ == 0; }
+    const HashBuilder& hash_builder() const noexcept { return builder_; }
+
+    /// The trie hash of `key` under this map's HashBuilder.
+    std::uint64_t hash_of(const K& key) const noexcept {
+        return Hasher::hash(builder_, key.hash_feed());
+    }
+
+    /// The entry stored for `key`, or null. Borrowed for as long as this version lives.
+    /// Allocates nothing; calls key equality only on entries with an equal trie hash.
+    const Entry* lookup(const K& key) const { return find(key).entry; }
+
+    /// What lookup finds, and whether it sits in a collision bucket (where re-inserting
+    /// it would move it to the bucket's front).
+    struct Found {
+        const Entry* entry;
+        bool in_bucket;
+    };
+    Found find(const K& key) const {
+        const std::uint64_t h = hash_of(key);
+        const Ref* node = &root_;
+        unsigned depth = 0;
+        while (node->is_branch()) {
+            if (detail::exhausted(depth)) {
+                panic("hash cannot be exhausted if we are on a branch");
+            }
+            node = node->branch()->get(detail::digit(h, depth));
+            if (node == nullptr) {
+                return {nullptr, false};
+            }
+            ++depth;
+        }
+        if (node->is_entry()) {
+            const Entry* entry = node->entry();
+            return {entry->hash() == h && entry->key().equals(key) ? entry : nullptr, false};
+        }
+        for (const EntryWithHash& element : node->collision()->list) {
+            if (element.hash() == h && element.key().equals(key)) {
+                return {element.get(), true};
+            }
+        }
+        return {nullptr, true};
+    }
+
+    bool contains(const K& key) const { return lookup(key) != nullptr; }
+
+    /// A new version mapping `key` to `value` (takes over both). Copies the root and
+    /// one node per level of the key's path, even when an equal key maps to an
+    /// identical value: the result always has its own path and a new entry.
+    TrieMap insert(K key, V value) const {
+        TrieMap copy(*this);
+        copy.insert_in_place(std::move(key), std::move(value));
+        return copy;
+    }
+    TrieMap insert(K key) const requires std::same_as<V, NoValue> {
+        return insert(std::move(key), NoValue{});
+    }
+
+    /// Maps `key` to `value` in this record (takes over both); true when the key was
+    /// new. A stored equal key is replaced, key object and value alike. Nodes this
+    /// record holds alone are changed in place, so bulk building copies each node once.
+    bool insert_in_place(K key, V value) {
+        const std::uint64_t h = hash_of(key);
+        EntryWithHash e = EntryWithHash::make(h, std::move(key), std::move(value));
+        detail::make_writable(root_);
+        if (!detail::insert_at(root_, e, 0)) {
+            return false;
+        }
+        ++size_;
+        return true;
+    }
+    bool insert_in_place(K key) requires std::same_as<V, NoValue> {
+        return insert_in_place(std::move(key), NoValue{});
+    }
+
+    /// A new version without `key`. When the key is absent, a copy of the receiver
+    /// (same root); the copies made while searching are released first.
+    TrieMap remove(const K& key) const {
+        {
+            TrieMap copy(*this);
+            if (copy.remove_in_place(key)) {
+                return copy;
+            }
+        }
+        return *this;
+    }
+
+    /// Removes `key` from this record; true when an entry was removed. The removed
+    /// entry is released (its key and value go with it unless another version holds it).
+    bool remove_in_place(const K& key) {
+        const std::uint64_t h = hash_of(key);
+        detail::make_writable(root_);
+        if (!detail::remove_at(root_, key, h, 0)) {
+            return false;
+        }
+        if (root_.is_null()) {
+            root_ = Ref(Ref::Branch::make(0));
+        }
+        --size_;
+        return true;
+    }
+
+    /// A walk over every entry in trie order. Borrows this version: the map must stay
+    /// alive and unchanged while the iterator is used.
+    Iter iter() const { return Iter(root_, size_); }
+
+    /// Whether both versions have the very same root (tests use it to see sharing).
+    bool root_is(const TrieMap& other) const noexcept { return root_.same(other.root_); }
+    /// The count of the root block.
+    std::uint64_t root_use_count() const noexcept { return root_.use_count(); }
+
+    /// Verifies the shape invariants, that every entry's hash is its key's trie hash,
+    /// the list invariants of each bucket, and that size matches the entries found.
+    /// A broken invariant raises a panic naming it. Pairwise inequality of a bucket's
+    /// keys is not checked: that would call key equality.
+    void check_invariants() const {
+        if (root_.is_null()) {
+            panic("trie invariant: the root is absent");
+        }
+        if (root_.is_collision()) {
+            panic("trie invariant: the root is a collision bucket");
+        }
+        const std::uint64_t found = check_slot(root_, 0, 0, true);
+        if (found != size_) {
+            panic("trie invariant: size is " + std::to_string(size_) + " but the trie holds " +
+                  std::to_string(found) + " entries");
+        }
+    }
+
+    /// The tree, one line per node, indented two spaces per level:
+    ///   branch LEN/CAPACITY           a branch
+    ///   SLOT: ...                     a child, by slot number
+    ///   entry HASH KEY                a single-entry leaf (hash in hex)
+    ///   collision LEN                 a bucket, its entries below it, newest first
+    /// `print_key` renders a key.
+    template <class PrintKey>
+    std::string dump(PrintKey print_key) const {
+        std::string out;
+        dump_slot(out, root_, 0, "", print_key);
+        return out;
+    }
+
+private:
+    using Ref = detail::NodeRef<K, V, H>;
+
+    TrieMap(const HashBuilder& builder, Ref root, std::uint64_t size) noexcept
+        : builder_(builder), root_(std::move(root)), size_(size) {}
+
+    static std::string hex(std::uint64_t value) {
+        char text[17];
+        std::snprintf(text, sizeof text, "%016" PRIx64, value);
+        return text;
+    }
+
+    /// Entries found under `slot`, which sits at `depth`; `prefix` holds the digits of
+    /// its path.
+    std::uint64_t check_slot(const Ref& slot, unsigned depth, std::uint64_t prefix,
+                             bool is_root) const {
+        const auto broken = [&](const std::string& what) {
+            panic("trie invariant: " + what + " at depth " + std::to_string(depth) + ", path " +
+                  hex(prefix));
+        };
+        if (slot.is_null()) {
+            broken("empty slot");
+        }
+        if (slot.use_count() == 0) {
+            broken("a block with count 0");
+        }
+        const std::uint64_t path_mask =
+            detail::exhausted(depth) ? ~std::uint64_t{0}
+                                     : (std::uint64_t{1} << (detail::kBitsPerLevel * depth)) - 1;
+        const auto check_entry = [&](const Entry& entry) {
+            if ((entry.hash() & path_mask) != prefix) {
+                broken("entry hash " + hex(entry.hash()) + " does not follow its path");
+            }
+            if (hash_of(entry.key()) != entry.hash()) {
+                broken("entry hash " + hex(entry.hash()) + " is not its key's hash");
+            }
+        };
+        if (slot.is_entry()) {
+            check_entry(*slot.entry());
+            return 1;
+        }
+        if (slot.is_collision()) {
+            const auto& list = slot.collision()->list;
+            if (depth != detail::kCollisionDepth) {
+                broken("collision bucket away from depth 11");
+            }
+            if (list.len() < 2) {
+                broken("collision bucket with fewer than two entries");
+            }
+            list.check_invariants(
+                [](const EntryWithHash& a, const EntryWithHash& b) { return a.get() == b.get(); });
+            for (const EntryWithHash& element : list) {
+                check_entry(element.entry());
+            }
+            return list.len();
+        }
+        const auto& branch = *slot.branch();
+        if (depth > detail::kMaxBranchDepth) {
+            broken("branch below depth 10");
+        }
+        if (branch.len != branch.size() || branch.len > branch.capacity ||
+            branch.capacity > Ref::Branch::kMaxCapacity) {
+            broken("branch with len " + std::to_string(branch.len) + ", capacity " +
+                   std::to_string(branch.capacity) + " and " + std::to_string(branch.size()) +
+                   " bits set");
+        }
+        for (unsigned r = branch.len; r < branch.capacity; ++r) {
+            if (!branch.slots()[r].is_null()) {
+                broken("occupied slot beyond the branch's len");
+            }
+        }
+        if (!is_root && branch.len == 0) {
+            broken("empty branch below the root");
+        }
+        if (!is_root && branch.len == 1 && branch.first().is_entry()) {
+            broken("branch whose only child is a single-entry leaf");
+        }
+        std::uint64_t found = 0;
+        for (std::uint64_t bits = branch.bitmap; bits != 0; bits &= bits - 1) {
+            const auto i = static_cast<unsigned>(std::countr_zero(bits));
+            const std::uint64_t child_prefix =
+                prefix | (std::uint64_t{i} << (detail::kBitsPerLevel * depth));
+            found += check_slot(*branch.get(i), depth + 1, child_prefix, false);
+        }
+        return found;
+    }
+
+    template <class PrintKey>
+    static void dump_slot(std::string& out, const Ref& slot, unsigned depth,
+                          const std::string& label, PrintKey& print_key) {
+        out.append(2 * depth, ' ');
+        out += label;
+        if (slot.is_null()) {
+            out += "null\n";
+        } else if (slot.is_entry()) {
+            out +=
+                "entry " + hex(slot.entry()->hash()) + " " + print_key(slot.entry()->key()) + "\n";
+        } else if (slot.is_collision()) {
+            const auto& list = slot.collision()->list;
+            out += "collision " + std::to_string(list.len()) + "\n";
+            for (const EntryWithHash& element : list) {
+                out.append(2 * depth + 2, ' ');
+                out += "entry " + hex(element.hash()) + " " + print_key(element.key()) + "\n";
+            }
+        } else {
+            const auto& branch = *slot.branch();
+            out += "branch " + std::to_string(branch.len) + "/" + std::to_string(branch.capacity) +
+                   "\n";
+            for (std::uint64_t bits = branch.bitmap; bits != 0; bits &= bits - 1) {
+                const auto i = static_cast<unsigned>(std::countr_zero(bits));
+                dump_slot(out, *branch.get(i), depth + 1, std::to_string(i) + ": ", print_key);
+            }
+        }
+    }
+
+    HashBuilder builder_;
+    Ref root_;
+    std::uint64_t size_ = 0;
+};
+
+/// The set form: entries without values.
+template <TrieKey K, TrieHasher Hasher = SipHash13Hasher, Heap H = SystemHeap>
+using TrieSet = TrieMap<K, NoValue, Hasher, H>;
+
+}  // namespace quil

@@ -1,0 +1,76 @@
+// Key equality: the bridge from the trie's eq to Python's __eq__.
+#include "bridge/key.hpp"
+
+#include "quil/common/panic.hpp"
+#include "runtime/attach.hpp"
+#include "runtime/errors.hpp"
+
+namespace quil {
+
+namespace {
+
+/// `self.__eq__(other)`: a new reference, or null with the error set.
+PyObject* call_eq(PyObject* self, PyObject* other) {
+    if (Key::compares_by_own_slot(Py_TYPE(self))) [[likely]] {
+        return Py_TYPE(self)->tp_richcompare(self, other, Py_EQ);
+    }
+    static PyObject* const eq_name = PyUnicode_InternFromString("__eq__");
+    PyObject* args[] = {self, other};
+    return PyObject_VectorcallMethod(eq_name, args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+}
+
+/// The internal failure for a failed comparison, carrying the Python error's text. (A
+/// PanicException raised inside __eq__ never gets here: fetching it resumes it.)
+[[noreturn, gnu::cold]] void eq_failed(PendingError error) {
+    std::move(error).raise();
+    py::Ref exception = py::Ref::steal(PyErr_GetRaisedException());
+    panic("__eq__ failed!: " + (exception ? error_text(exception.get()) : std::string()));
+}
+
+}  // namespace
+
+bool Key::bytes_compare_quietly() noexcept {
+    // The option is fixed at start-up, so it is read once.
+    static const bool quiet = [] {
+        int warning = 1;
+        if (PyConfig_GetInt("bytes_warning", &warning) < 0) {
+            PyErr_Clear();
+            return false;
+        }
+        return warning == 0;
+    }();
+    return quiet;
+}
+
+bool Key::equals(const Key& probe) const {
+    PyObject* stored = object_.get();
+    PyObject* other = probe.object_.get();
+    if (stored == other && Key::equal_to_itself_by_type(Py_TYPE(stored))) [[likely]] {
+        return true;  // what the type's own comparison answers, without calling it
+    }
+    CallbackAttach attach;
+    py::Ref result = py::Ref::steal(call_eq(stored, other));
+    if (result.get() == Py_NotImplemented) {
+        // As the == operator does: ask the other side, then fall back to identity.
+        result = py::Ref::steal(call_eq(other, stored));
+        if (result.get() == Py_NotImplemented) {
+            return stored == other;
+        }
+    }
+    if (!result) [[unlikely]] {
+        eq_failed(PendingError::fetch());
+    }
+    if (result.get() == Py_True) [[likely]] {
+        return true;
+    }
+    if (result.get() == Py_False) {
+        return false;
+    }
+    auto truth = strict_bool(result.get());
+    if (!truth.ok()) {
+        eq_failed(std::move(truth).take_error());
+    }
+    return truth.value();
+}
+
+}  // namespace quil

@@ -1,0 +1,167 @@
+// List: an immutable cons list of Python objects over PersistentList.
+#include <Python.h>
+
+#include "bridge/classes.hpp"
+#include "bridge/sequence.hpp"
+#include "bridge/values.hpp"
+#include "classes/iterators.hpp"
+#include "runtime/adapters.hpp"
+
+namespace quil {
+
+namespace {
+
+ListValue& list_of(PyObject* self) { return payload_of<ListValue>(self); }
+
+Outcome<py::Ref> new_list(ListValue list) {
+    return new_instance(type_for_operation(kListClass), std::move(list));
+}
+
+PendingError empty_list_error() {
+    return PendingError::message(PyExc_IndexError, "empty list has no first element");
+}
+
+constexpr ArgumentSpec kListNew{"List", "__new__"};
+
+/// One argument is read back to front through builtins.reversed, so the list keeps its
+/// order; any other number of arguments are the elements themselves.
+Outcome<py::Ref> list_new(PyTypeObject* type, const ParsedArgs& args) {
+    const auto elements = args.extra_positional();
+    ListValue list;
+    if (elements.size() == 1) {
+        py::Ref builtins_name = py::Ref::steal(PyUnicode_FromString("builtins"));
+        py::Ref builtins = builtins_name ? py::Ref::steal(PyImport_Import(builtins_name.get()))
+                                         : py::Ref();
+        py::Ref reversed =
+            builtins ? py::Ref::steal(PyObject_GetAttrString(builtins.get(), "reversed"))
+                     : py::Ref();
+        if (!reversed) {
+            return PendingError::fetch();
+        }
+        PyObject* source = elements[0];
+        if (reversed.get() == reinterpret_cast<PyObject*>(&PyReversed_Type) &&
+            (PyList_CheckExact(source) || PyTuple_CheckExact(source))) {
+            // What the built-in reversed() of an exact list or tuple yields, read straight
+            // from its items: no Python code runs in between, so the result is the same.
+            const Py_ssize_t size = PySequence_Fast_GET_SIZE(source);
+            PyObject** items = PySequence_Fast_ITEMS(source);
+            for (Py_ssize_t i = 0; i < size; ++i) {
+                list.push_front_in_place(py::HeldRef::borrow(items[size - 1 - i]));
+            }
+            return new_instance(type, std::move(list));
+        }
+        py::Ref backwards = py::Ref::steal(PyObject_CallOneArg(reversed.get(), source));
+        if (!backwards) {
+            return PendingError::fetch();
+        }
+        Status built = for_each_item(backwards.get(), [&](py::Ref item) -> Status {
+            list.push_front_in_place(py::HeldRef::from(std::move(item)));
+            return Unit{};
+        });
+        if (!built.ok()) {
+            return std::move(built).take_error();
+        }
+    } else {
+        for (auto it = elements.rbegin(); it != elements.rend(); ++it) {
+            list.push_front_in_place(py::HeldRef::borrow(*it));
+        }
+    }
+    return new_instance(type, std::move(list));
+}
+
+Outcome<py::Ref> list_first(PyObject* self) {
+    const py::HeldRef* first = list_of(self).first();
+    if (first == nullptr) {
+        return empty_list_error();
+    }
+    return first->ref();
+}
+
+/// The list without its first element; the empty list's rest is an empty list.
+Outcome<py::Ref> list_rest(PyObject* self) {
+    auto rest = list_of(self).drop_first();
+    return new_list(rest ? std::move(*rest) : ListValue());
+}
+
+constexpr std::string_view kPushFrontParameters[] = {"other"};
+constexpr ArgumentSpec kListPushFront{"List", "push_front", kPushFrontParameters, 0, 1};
+
+Outcome<py::Ref> list_push_front(PyObject* self, const ParsedArgs& args) {
+    return new_list(list_of(self).push_front(py::HeldRef::borrow(args[0])));
+}
+
+Outcome<py::Ref> list_drop_first(PyObject* self) {
+    auto rest = list_of(self).drop_first();
+    if (!rest) {
+        return empty_list_error();
+    }
+    return new_list(std::move(*rest));
+}
+
+Outcome<py::Ref> list_reversed(PyObject* self) { return new_list(list_of(self).reverse()); }
+
+/// (List, ([elements front to back],)): unpickling calls List(python_list).
+Outcome<py::Ref> list_reduce(PyObject* self) {
+    const ListValue& list = list_of(self);
+    py::Ref elements = py::Ref::steal(PyList_New(static_cast<Py_ssize_t>(list.len())));
+    if (!elements) {
+        return PendingError::fetch();
+    }
+    Py_ssize_t index = 0;
+    for (const py::HeldRef& element : list) {
+        PyList_SET_ITEM(elements.get(), index++, element.ref().release());
+    }
+    PyTypeObject* type = type_for_operation(kListClass);
+    py::Ref result = py::Ref::steal(Py_BuildValue("(O(N))", type, elements.release()));
+    if (!result) {
+        return PendingError::fetch();
+    }
+    return result;
+}
+
+Outcome<py::Ref> list_repr(PyObject* self) {
+    return sequence_repr("List([", "])", elements_of(list_of(self)));
+}
+
+/// Length, and equality and the hash front to back.
+constexpr char kListName[] = "List";
+using ListSlots = SequenceSlots<ListValue, kListName>;
+
+Outcome<py::Ref> list_iter(PyObject* self) { return make_list_iterator(list_of(self)); }
+
+PyMethodDef list_methods[] = {
+    {"push_front", as_pycfunction(&fastcall<kListPushFront, Extras::kNone, list_push_front>),
+     METH_FASTCALL | METH_KEYWORDS, "push_front($self, other)\n--\n\n"},
+    {"drop_first", as_pycfunction(&noargs<list_drop_first>), METH_NOARGS,
+     "drop_first($self)\n--\n\n"},
+    {"__reversed__", as_pycfunction(&noargs<list_reversed>), METH_NOARGS,
+     "__reversed__($self)\n--\n\n"},
+    {"__reduce__", as_pycfunction(&noargs<list_reduce>), METH_NOARGS,
+     "__reduce__($self)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef list_getset[] = {
+    {"first", &getter<list_first>, nullptr, nullptr, nullptr},
+    {"rest", &getter<list_rest>, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot list_slots[] = {
+    {Py_tp_new, as_slot(&constructor<kListNew, Extras::kArgs, list_new>)},
+    {Py_tp_methods, list_methods},
+    {Py_tp_getset, list_getset},
+    {Py_sq_length, as_slot(&length<ListSlots::len>)},
+    {Py_tp_repr, as_slot(&unary<list_repr>)},
+    {Py_tp_richcompare, as_slot(&richcompare<ListSlots::richcompare>)},
+    {Py_tp_hash, as_slot(&hash<ListSlots::hash>)},
+    {Py_tp_iter, as_slot(&unary<list_iter>)},
+    {0, nullptr},
+};
+
+}  // namespace
+
+ClassSpec kListClass{"quil.List",     "List(*elements)\n--\n\n",   sizeof(Instance<ListValue>),
+                     list_slots,      dealloc_instance<ListValue>, {}};
+
+}  // namespace quil

@@ -1,0 +1,168 @@
+// The adapter family: every entry point CPython calls in this module is one of these
+// noexcept function templates over run_frame. Each adapts one calling convention and
+// its error sentinel, and nothing else; the implementations are ordinary typed
+// functions returning Outcome<T>.
+//
+//   form          used for                                   implementation signature
+//   unary         tp_repr, tp_iter, tp_iternext              Outcome<py::Ref>(PyObject* self)
+//   noargs        METH_NOARGS methods                        Outcome<py::Ref>(PyObject* self)
+//   getter        tp_getset getters                          Outcome<py::Ref>(PyObject* self)
+//   binary        mp_subscript, nb_and/or/xor/subtract       Outcome<py::Ref>(PyObject*, PyObject*)
+//   contains      sq_contains                                Outcome<bool>(PyObject*, PyObject*)
+//   length        mp_length, sq_length                       Outcome<Py_ssize_t>(PyObject*)
+//   hash          tp_hash                                    Outcome<Py_hash_t>(PyObject*)
+//   richcompare   tp_richcompare                             Outcome<py::Ref>(PyObject*, PyObject*, int)
+//   fastcall      METH_FASTCALL | METH_KEYWORDS (+METH_CLASS) Outcome<py::Ref>(PyObject*, const ParsedArgs&)
+//   tuplecall     METH_VARARGS | METH_KEYWORDS               Outcome<py::Ref>(PyObject*, PyObject*, PyObject*)
+//   constructor   tp_new                                     Outcome<py::Ref>(PyTypeObject*, const ParsedArgs&)
+//   exec_step     Py_mod_exec                                Status(PyObject* module)
+//
+// An empty py::Ref as a success value means "no result, no error": tp_iternext uses
+// it for the end of iteration.
+#pragma once
+
+#include <Python.h>
+
+#include <utility>
+
+#include "quil/common/panic.hpp"
+#include "runtime/args.hpp"
+#include "runtime/attach.hpp"
+#include "runtime/errors.hpp"
+#include "runtime/outcome.hpp"
+
+namespace quil {
+
+namespace detail {
+
+template <class R>
+constexpr R error_sentinel() noexcept {
+    if constexpr (std::is_pointer_v<R>) {
+        return nullptr;
+    } else {
+        return -1;
+    }
+}
+
+inline PyObject* to_cpython(py::Ref value) noexcept { return value.release(); }
+inline int to_cpython(bool value) noexcept { return value ? 1 : 0; }
+inline int to_cpython(Unit) noexcept { return 0; }
+inline Py_ssize_t to_cpython(Py_ssize_t value) noexcept { return value; }
+
+}  // namespace detail
+
+/// Every call from CPython into the module passes through here: attach, run the body,
+/// and map its outcome to a CPython result or a raised exception. Nothing unwinds into
+/// the interpreter.
+template <class R, class Body>
+R run_frame(Body&& body) noexcept {
+    AttachScope attach;
+    try {
+        auto outcome = std::forward<Body>(body)();
+        if (outcome.ok()) {
+            return static_cast<R>(detail::to_cpython(std::move(outcome).take_value()));
+        }
+        std::move(outcome).take_error().raise();
+    } catch (const Panic& failure) {
+        raise_panic_exception(failure);
+    } catch (...) {
+        fatal("uncaught panic at ffi boundary");
+    }
+    return detail::error_sentinel<R>();
+}
+
+template <auto Impl>
+PyObject* unary(PyObject* self) noexcept {
+    return run_frame<PyObject*>([&] { return Impl(self); });
+}
+
+template <auto Impl>
+PyObject* noargs(PyObject* self, PyObject* /*unused*/) noexcept {
+    return run_frame<PyObject*>([&] { return Impl(self); });
+}
+
+template <auto Impl>
+PyObject* getter(PyObject* self, void* /*closure*/) noexcept {
+    return run_frame<PyObject*>([&] { return Impl(self); });
+}
+
+template <auto Impl>
+PyObject* binary(PyObject* self, PyObject* other) noexcept {
+    return run_frame<PyObject*>([&] { return Impl(self, other); });
+}
+
+template <auto Impl>
+int contains(PyObject* self, PyObject* item) noexcept {
+    return run_frame<int>([&] { return Impl(self, item); });
+}
+
+template <auto Impl>
+Py_ssize_t length(PyObject* self) noexcept {
+    return run_frame<Py_ssize_t>([&] { return Impl(self); });
+}
+
+/// A computed -1 is reported as -2: -1 is CPython's error sentinel for hashes.
+template <auto Impl>
+Py_hash_t hash(PyObject* self) noexcept {
+    return run_frame<Py_hash_t>([&]() -> Outcome<Py_ssize_t> {
+        auto outcome = Impl(self);
+        if (!outcome.ok()) {
+            return std::move(outcome).take_error();
+        }
+        const Py_hash_t value = outcome.value();
+        return value == -1 ? -2 : value;
+    });
+}
+
+template <auto Impl>
+PyObject* richcompare(PyObject* self, PyObject* other, int op) noexcept {
+    return run_frame<PyObject*>([&] { return Impl(self, other, op); });
+}
+
+template <const ArgumentSpec& Spec, Extras E, auto Impl>
+PyObject* fastcall(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                   PyObject* kwnames) noexcept {
+    return run_frame<PyObject*>([&]() -> Outcome<py::Ref> {
+        auto parsed = parse_fastcall(Spec, E, args, nargs, kwnames);
+        if (!parsed.ok()) {
+            return std::move(parsed).take_error();
+        }
+        return Impl(self, parsed.value());
+    });
+}
+
+template <auto Impl>
+PyObject* tuplecall(PyObject* self, PyObject* args, PyObject* kwargs) noexcept {
+    return run_frame<PyObject*>([&] { return Impl(self, args, kwargs); });
+}
+
+template <const ArgumentSpec& Spec, Extras E, auto Impl>
+PyObject* constructor(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
+    return run_frame<PyObject*>([&]() -> Outcome<py::Ref> {
+        auto parsed = parse_tuple(Spec, E, args, kwargs);
+        if (!parsed.ok()) {
+            return std::move(parsed).take_error();
+        }
+        return Impl(subtype, parsed.value());
+    });
+}
+
+template <auto Impl>
+int exec_step(PyObject* module) noexcept {
+    return run_frame<int>([&] { return Impl(module); });
+}
+
+/// The one function-pointer cast of the module: method tables store every calling
+/// form as a PyCFunction.
+template <class F>
+PyCFunction as_pycfunction(F* function) noexcept {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
+/// A slot entry's function pointer.
+template <class F>
+void* as_slot(F* function) noexcept {
+    return reinterpret_cast<void*>(function);
+}
+
+}  // namespace quil

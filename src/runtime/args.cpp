@@ -1,0 +1,237 @@
+// Argument parsing and the argument error messages.
+#include "runtime/args.hpp"
+
+#include <string>
+#include <vector>
+
+#include "runtime/errors.hpp"
+
+namespace quil {
+
+namespace {
+
+/// "{C}.{m}()" or "{m}()".
+std::string display_name(const ArgumentSpec& spec) {
+    std::string name;
+    if (spec.class_name != nullptr) {
+        name += spec.class_name;
+        name += '.';
+    }
+    name += spec.method_name;
+    name += "()";
+    return name;
+}
+
+/// 'a'; 'a' and 'b'; 'a', 'b', and 'c'.
+std::string name_list(const std::vector<std::string_view>& names) {
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i > 0) {
+            if (names.size() == 2) {
+                text += " and ";
+            } else if (i + 1 == names.size()) {
+                text += ", and ";
+            } else {
+                text += ", ";
+            }
+        }
+        text += '\'';
+        text += names[i];
+        text += '\'';
+    }
+    return text;
+}
+
+[[gnu::cold]] PendingError argument_error(std::string text) {
+    return PendingError::message(PyExc_TypeError, std::move(text));
+}
+
+[[gnu::cold]] PendingError too_many(const ArgumentSpec& spec, std::size_t given) {
+    const std::size_t count = spec.positional.size();
+    std::string text = display_name(spec) + " takes ";
+    if (spec.required < count) {
+        text += "from " + std::to_string(spec.required) + " to ";
+    }
+    text += std::to_string(count) + " positional arguments but " + std::to_string(given) +
+            (given == 1 ? " was given" : " were given");
+    return argument_error(std::move(text));
+}
+
+[[gnu::cold]] PendingError missing(const ArgumentSpec& spec, const char* kind,
+                                   const std::vector<std::string_view>& names) {
+    return argument_error(display_name(spec) + " missing " + std::to_string(names.size()) +
+                          " required " + kind + (names.size() == 1 ? " argument: " : " arguments: ") +
+                          name_list(names));
+}
+
+}  // namespace
+
+/// Shared by both forms: slots are filled positionally first, then keyword by keyword.
+class ArgumentParser {
+public:
+    ArgumentParser(const ArgumentSpec& spec, Extras extras) : spec_(spec), extras_(extras) {}
+
+    Outcome<Unit> positional(PyObject* const* args, std::size_t nargs) {
+        const std::size_t count = spec_.positional.size();
+        if (nargs > count) {
+            if (!takes(Extras::kArgs)) {
+                return too_many(spec_, nargs);
+            }
+            parsed_.extra_positional_ = std::span<PyObject* const>(args + count, nargs - count);
+            nargs = count;
+        }
+        for (std::size_t i = 0; i < nargs; ++i) {
+            parsed_.slots_[i] = args[i];
+        }
+        given_positional_ = nargs;
+        return Unit{};
+    }
+
+    Outcome<Unit> keyword(PyObject* name, PyObject* value) {
+        std::string_view text;
+        const bool readable = PyUnicode_Check(name) && utf8_of(name, text);
+        if (readable) {
+            for (std::size_t k = 0; k < spec_.keyword_only.size(); ++k) {
+                if (spec_.keyword_only[k].name == text) {
+                    return fill(spec_.positional.size() + k, text, value);
+                }
+            }
+            for (std::size_t p = 0; p < spec_.positional.size(); ++p) {
+                if (spec_.positional[p] != text) {
+                    continue;
+                }
+                if (p >= spec_.positional_only) {
+                    return fill(p, text, value);
+                }
+                if (!takes(Extras::kKwds)) {
+                    positional_only_names_.push_back(spec_.positional[p]);
+                    return Unit{};
+                }
+                break;  // a positional-only name given by keyword goes to **kwds
+            }
+        }
+        if (!takes(Extras::kKwds)) {
+            return argument_error(display_name(spec_) + " got an unexpected keyword argument '" +
+                                  object_text(name) + "'");
+        }
+        if (!parsed_.extra_keywords_) {
+            parsed_.extra_keywords_ = py::Ref::steal(PyDict_New());
+            if (!parsed_.extra_keywords_) {
+                return PendingError::fetch();
+            }
+        }
+        if (PyDict_SetItem(parsed_.extra_keywords_.get(), name, value) < 0) {
+            return PendingError::fetch();
+        }
+        return Unit{};
+    }
+
+    Outcome<ParsedArgs> finish() && {
+        if (!positional_only_names_.empty()) {
+            return argument_error(display_name(spec_) +
+                                  " got some positional-only arguments passed as keyword "
+                                  "arguments: " +
+                                  name_list(positional_only_names_));
+        }
+        if (given_positional_ < spec_.required) {
+            std::vector<std::string_view> names;
+            for (std::size_t i = given_positional_; i < spec_.required; ++i) {
+                if (parsed_.slots_[i] == nullptr) {
+                    names.push_back(spec_.positional[i]);
+                }
+            }
+            if (!names.empty()) {
+                return missing(spec_, "positional", names);
+            }
+        }
+        std::vector<std::string_view> names;
+        for (std::size_t k = 0; k < spec_.keyword_only.size(); ++k) {
+            if (spec_.keyword_only[k].required &&
+                parsed_.slots_[spec_.positional.size() + k] == nullptr) {
+                names.push_back(spec_.keyword_only[k].name);
+            }
+        }
+        if (!names.empty()) {
+            return missing(spec_, "keyword", names);
+        }
+        return std::move(parsed_);
+    }
+
+private:
+    bool takes(Extras which) const {
+        return (static_cast<unsigned>(extras_) & static_cast<unsigned>(which)) != 0;
+    }
+
+    Outcome<Unit> fill(std::size_t slot, std::string_view name, PyObject* value) {
+        if (parsed_.slots_[slot] != nullptr) {
+            return argument_error(display_name(spec_) + " got multiple values for argument '" +
+                                  std::string(name) + "'");
+        }
+        parsed_.slots_[slot] = value;
+        return Unit{};
+    }
+
+    const ArgumentSpec& spec_;
+    Extras extras_;
+    ParsedArgs parsed_;
+    std::size_t given_positional_ = 0;
+    std::vector<std::string_view> positional_only_names_;
+};
+
+Outcome<ParsedArgs> parse_fastcall(const ArgumentSpec& spec, Extras extras,
+                                   PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    const auto positional_count = static_cast<std::size_t>(PyVectorcall_NARGS(nargs));
+    if (kwnames == nullptr && positional_count >= spec.required &&
+        positional_count <= spec.positional.size() && spec.keyword_only.empty()) {
+        // The common call: a plain positional argument list that fits.
+        ParsedArgs parsed;
+        for (std::size_t i = 0; i < positional_count; ++i) {
+            parsed.slots_[i] = args[i];
+        }
+        return parsed;
+    }
+    ArgumentParser parser(spec, extras);
+    if (auto status = parser.positional(args, positional_count); !status.ok()) {
+        return std::move(status).take_error();
+    }
+    if (kwnames != nullptr) {
+        const Py_ssize_t count = PyTuple_GET_SIZE(kwnames);
+        for (Py_ssize_t i = 0; i < count; ++i) {
+            auto status = parser.keyword(PyTuple_GET_ITEM(kwnames, i),
+                                         args[positional_count + static_cast<std::size_t>(i)]);
+            if (!status.ok()) {
+                return std::move(status).take_error();
+            }
+        }
+    }
+    return std::move(parser).finish();
+}
+
+Outcome<ParsedArgs> parse_tuple(const ArgumentSpec& spec, Extras extras, PyObject* args,
+                                PyObject* kwargs) {
+    if (!PyTuple_Check(args)) {
+        return type_mismatch(args, "tuple");
+    }
+    ArgumentParser parser(spec, extras);
+    auto* items = reinterpret_cast<PyTupleObject*>(args)->ob_item;
+    if (auto status = parser.positional(items, static_cast<std::size_t>(PyTuple_GET_SIZE(args)));
+        !status.ok()) {
+        return std::move(status).take_error();
+    }
+    if (kwargs != nullptr) {
+        if (!PyDict_Check(kwargs)) {
+            return type_mismatch(kwargs, "dict");
+        }
+        Py_ssize_t position = 0;
+        PyObject* name = nullptr;
+        PyObject* value = nullptr;
+        while (PyDict_Next(kwargs, &position, &name, &value)) {
+            if (auto status = parser.keyword(name, value); !status.ok()) {
+                return std::move(status).take_error();
+            }
+        }
+    }
+    return std::move(parser).finish();
+}
+
+}  // namespace quil

@@ -1,0 +1,70 @@
+// Argument parsing against a method's static ArgumentSpec record.
+//
+// Parsing works on the fast-call array (or the tuple/dict of the older forms) and
+// fills one borrowed slot per parameter. It builds no tuple or dict except the dict of
+// extra keywords for forms that collect **kwds; extra positionals are a view into the
+// caller's arguments.
+#pragma once
+
+#include <Python.h>
+
+#include <array>
+#include <cstddef>
+#include <span>
+#include <string_view>
+
+#include "runtime/outcome.hpp"
+
+namespace quil {
+
+struct KeywordOnlyParameter {
+    std::string_view name;
+    bool required;
+};
+
+struct ArgumentSpec {
+    const char* class_name;  // null for plain functions
+    const char* method_name;
+    std::span<const std::string_view> positional = {};
+    std::size_t positional_only = 0;
+    std::size_t required = 0;
+    std::span<const KeywordOnlyParameter> keyword_only = {};
+};
+
+/// Whether a calling form collects *args and/or **kwds beyond its parameters.
+enum class Extras : unsigned char { kNone = 0, kArgs = 1, kKwds = 2, kBoth = 3 };
+
+class ParsedArgs {
+public:
+    static constexpr std::size_t kMaxSlots = 4;
+
+    /// The argument in slot i (borrowed), or null when it was not given.
+    PyObject* operator[](std::size_t i) const noexcept { return slots_[i]; }
+    /// Slot i, or `fallback` when it was not given or was given as None.
+    PyObject* value_or_none_default(std::size_t i, PyObject* fallback) const noexcept {
+        PyObject* given = slots_[i];
+        return given != nullptr && given != Py_None ? given : fallback;
+    }
+    std::span<PyObject* const> extra_positional() const noexcept { return extra_positional_; }
+    /// The dict of extra keywords (borrowed), or null when none were given.
+    PyObject* extra_keywords() const noexcept { return extra_keywords_.get(); }
+
+private:
+    friend class ArgumentParser;
+    friend Outcome<ParsedArgs> parse_fastcall(const ArgumentSpec&, Extras, PyObject* const*,
+                                              Py_ssize_t, PyObject*);
+    std::array<PyObject*, kMaxSlots> slots_{};
+    std::span<PyObject* const> extra_positional_;
+    py::Ref extra_keywords_;
+};
+
+/// Fast-call form: positional arguments in `args[0:nargs]`, keyword values after them,
+/// named by `kwnames` (or null).
+Outcome<ParsedArgs> parse_fastcall(const ArgumentSpec& spec, Extras extras,
+                                   PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
+/// Tuple form (tp_new, METH_VARARGS): a positional tuple and a keyword dict or null.
+Outcome<ParsedArgs> parse_tuple(const ArgumentSpec& spec, Extras extras, PyObject* args,
+                                PyObject* kwargs);
+
+}  // namespace quil

@@ -1,0 +1,272 @@
+// Pending errors, PanicException and the shared error texts.
+#include "runtime/errors.hpp"
+
+#include <cstdio>
+#include <cstring>
+
+#include "runtime/once.hpp"
+
+namespace quil {
+
+namespace {
+
+constexpr const char* kPanicDoc =
+    "Raised when quil's native code fails an internal check.\n\n"
+    "Like SystemExit, it derives from BaseException rather than Exception, so that it "
+    "usually propagates to the top and ends the interpreter instead of being caught by "
+    "a generic handler.";
+
+constinit OnceCell panic_type_cell;
+
+/// "<unprintable {T} object>" for an object whose text could not be had; the pending
+/// error goes to the unraisable hook.
+std::string unprintable(PyObject* object) {
+    PyErr_WriteUnraisable(object);
+    py::Ref name = py::Ref::steal(PyType_GetName(Py_TYPE(object)));
+    std::string_view view;
+    if (name && utf8_of(name.get(), view)) {
+        return "<unprintable " + std::string(view) + " object>";
+    }
+    PyErr_Clear();
+    return "<unprintable object>";
+}
+
+std::string repr_for_error_text(PyObject* object) {
+    py::Ref repr = py::Ref::steal(PyObject_Repr(object));
+    std::string_view view;
+    if (repr && utf8_of(repr.get(), view)) {
+        return std::string(view);
+    }
+    return unprintable(object);
+}
+
+}  // namespace
+
+bool utf8_of(PyObject* text, std::string_view& out) noexcept {
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(text, &size);
+    if (data == nullptr) {
+        PyErr_Clear();
+        return false;
+    }
+    out = std::string_view(data, static_cast<std::size_t>(size));
+    return true;
+}
+
+PyObject* panic_exception_type() noexcept {
+    auto made = panic_type_cell.get_or_init([]() -> Outcome<py::Ref> {
+        PyObject* type = PyErr_NewExceptionWithDoc("vexa_runtime.PanicException", kPanicDoc,
+                                                   PyExc_BaseException, nullptr);
+        if (type == nullptr) {
+            fatal("Failed to initialize new exception type.");
+        }
+        return py::Ref::steal(type);
+    });
+    return made.value();
+}
+
+void raise_panic_exception(const Panic& failure) noexcept {
+    PyObject* type = panic_exception_type();
+    const std::string& message =
+        failure.message().empty() ? std::string(kMissingValue) : failure.message();
+    py::Ref text = py::Ref::steal(PyUnicode_DecodeUTF8(
+        message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+    py::Ref args = text ? py::Ref::steal(PyTuple_Pack(1, text.get())) : py::Ref();
+    if (!args) {
+        fatal("could not build the PanicException for an internal failure");
+    }
+    PyErr_SetObject(type, args.get());
+}
+
+PendingError PendingError::fetch() {
+    PyObject* raised = PyErr_GetRaisedException();
+    if (raised == nullptr) {
+        return message(PyExc_SystemError, "attempted to fetch exception but none was set");
+    }
+    py::Ref exception = py::Ref::steal(raised);
+    PyObject* panic_type = panic_type_cell.get();
+    if (panic_type == nullptr || !Py_IS_TYPE(exception.get(), (PyTypeObject*)panic_type)) {
+        return ready(std::move(exception));
+    }
+    // Python code the module called raised PanicException: resume it as an internal
+    // failure of the current operation, keeping its message.
+    std::string text = "Unwrapped panic from Python code";
+    if (py::Ref str = py::Ref::steal(PyObject_Str(exception.get()))) {
+        std::string_view view;
+        if (utf8_of(str.get(), view)) {
+            text = std::string(view);
+        }
+    } else {
+        PyErr_Clear();
+    }
+    std::fputs("quil: resuming an internal failure raised by Python code:\n", stderr);
+    PyErr_SetRaisedException(exception.release());
+    PyErr_PrintEx(0);
+    throw Panic(std::move(text), __builtin_FILE(), __builtin_LINE());
+}
+
+void PendingError::raise() && {
+    switch (kind_) {
+        case Kind::Ready:
+            PyErr_SetRaisedException(value_.release());
+            return;
+        case Kind::Object:
+        case Kind::Message: {
+            if (!PyExceptionClass_Check(type_)) {
+                PyErr_SetString(PyExc_TypeError, "exceptions must derive from BaseException");
+                return;
+            }
+            py::Ref value = kind_ == Kind::Object
+                                ? std::move(value_)
+                                : py::Ref::steal(PyUnicode_DecodeUTF8(
+                                      text_.data(), static_cast<Py_ssize_t>(text_.size()),
+                                      "replace"));
+            if (!value) {
+                return;  // the failure to make the text is the error raised
+            }
+            PyErr_SetObject(type_, value.get());
+            return;
+        }
+    }
+}
+
+PendingError PendingError::with_note(const char* argument) && {
+    if (kind_ != Kind::Ready) {
+        std::move(*this).raise();
+        PyObject* raised = PyErr_GetRaisedException();
+        if (raised == nullptr) {
+            return message(PyExc_SystemError, "attempted to fetch exception but none was set");
+        }
+        value_ = py::Ref::steal(raised);
+        kind_ = Kind::Ready;
+    }
+    py::Ref note = py::Ref::steal(PyUnicode_FromFormat("while processing '%s'", argument));
+    if (note) {
+        static PyObject* const add_note = PyUnicode_InternFromString("add_note");
+        PyObject* call_args[] = {value_.get(), note.get()};
+        py::Ref result = py::Ref::steal(PyObject_VectorcallMethod(
+            add_note, call_args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+        if (!result) {
+            PyErr_Clear();  // the note is a courtesy; the conversion error still stands
+        }
+    } else {
+        PyErr_Clear();
+    }
+    return std::move(*this);
+}
+
+bool PendingError::matches(PyObject* type) const {
+    if (kind_ == Kind::Ready) {
+        return PyErr_GivenExceptionMatches(value_.get(), type) != 0;
+    }
+    return PyErr_GivenExceptionMatches(type_, type) != 0;
+}
+
+std::string type_qualname(PyObject* object) {
+    py::Ref name = py::Ref::steal(PyType_GetQualName(Py_TYPE(object)));
+    std::string_view view;
+    if (name && utf8_of(name.get(), view)) {
+        return std::string(view);
+    }
+    PyErr_Clear();
+    return "<failed to extract type name>";
+}
+
+PendingError type_mismatch(PyObject* object, const char* target) {
+    if (object == Py_None) {
+        return PendingError::message(PyExc_TypeError,
+                                     "'None' is not an instance of '" + std::string(target) + "'");
+    }
+    return PendingError::message(PyExc_TypeError, "'" + type_qualname(object) +
+                                                      "' object is not an instance of '" +
+                                                      target + "'");
+}
+
+PendingError wrong_pair_length(Py_ssize_t length) {
+    return PendingError::message(
+        PyExc_ValueError,
+        "expected tuple of length 2, but got tuple of length " + std::to_string(length));
+}
+
+std::string object_text(PyObject* object) {
+    py::Ref str = py::Ref::steal(PyObject_Str(object));
+    std::string_view view;
+    if (str && utf8_of(str.get(), view)) {
+        return std::string(view);
+    }
+    return unprintable(object);
+}
+
+std::string repr_or(PyObject* object, std::string_view fallback) {
+    py::Ref repr = py::Ref::steal(PyObject_Repr(object));
+    std::string_view view;
+    if (repr && utf8_of(repr.get(), view)) {
+        return std::string(view);
+    }
+    PyErr_Clear();
+    return std::string(fallback);
+}
+
+bool method_repr(PyObject* object, std::string& out) {
+    static PyObject* const repr_name = PyUnicode_InternFromString("__repr__");
+    PyObject* call_args[] = {object};
+    py::Ref result = py::Ref::steal(PyObject_VectorcallMethod(
+        repr_name, call_args, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    std::string_view view;
+    if (result && PyUnicode_Check(result.get()) && utf8_of(result.get(), view)) {
+        out.append(view);
+        return true;
+    }
+    PyErr_Clear();
+    return false;
+}
+
+std::string error_text(PyObject* exception) {
+    std::string text = "PyErr { type: ";
+    text += repr_for_error_text(reinterpret_cast<PyObject*>(Py_TYPE(exception)));
+    text += ", value: ";
+    text += repr_for_error_text(exception);
+    text += ", traceback: ";
+    py::Ref traceback = py::Ref::steal(PyException_GetTraceback(exception));
+    if (traceback) {
+        text += "Some(" + repr_for_error_text(traceback.get()) + ")";
+    } else {
+        text += "None";
+    }
+    text += " }";
+    return text;
+}
+
+Outcome<bool> strict_bool(PyObject* object) {
+    if (object == Py_True) {
+        return true;
+    }
+    if (object == Py_False) {
+        return false;
+    }
+    PyTypeObject* type = Py_TYPE(object);
+    py::Ref module = py::Ref::steal(PyType_GetModuleName(type));
+    py::Ref name = py::Ref::steal(PyType_GetName(type));
+    std::string_view module_text;
+    std::string_view name_text;
+    const bool numpy_bool = module && name && utf8_of(module.get(), module_text) &&
+                            utf8_of(name.get(), name_text) && module_text == "numpy" &&
+                            (name_text == "bool_" || name_text == "bool");
+    PyErr_Clear();
+    if (!numpy_bool) {
+        return type_mismatch(object, "bool");
+    }
+    inquiry to_bool = type->tp_as_number != nullptr ? type->tp_as_number->nb_bool : nullptr;
+    if (to_bool == nullptr) {
+        return PendingError::message(
+            PyExc_TypeError, "object of type '" + object_text(reinterpret_cast<PyObject*>(type)) +
+                                 "' does not define a '__bool__' conversion");
+    }
+    const int truth = to_bool(object);
+    if (truth == 0 || truth == 1) {
+        return truth == 1;
+    }
+    return PendingError::fetch();
+}
+
+}  // namespace quil

@@ -1,0 +1,55 @@
+// Error texts and conversions shared by every class, and the PanicException type.
+#pragma once
+
+#include <Python.h>
+
+#include <string>
+#include <string_view>
+
+#include "quil/common/panic.hpp"
+#include "runtime/outcome.hpp"
+
+namespace quil {
+
+/// The PanicException class (created on first need, never freed). Fatal if it cannot
+/// be created.
+PyObject* panic_exception_type() noexcept;
+
+/// Raises `failure` as a PanicException carrying its message. Never throws.
+void raise_panic_exception(const Panic& failure) noexcept;
+
+/// "'{T}' object is not an instance of '{target}'" (TypeError), with "'None' is not an
+/// instance of '{target}'" for None.
+[[gnu::cold]] PendingError type_mismatch(PyObject* object, const char* target);
+
+/// "expected tuple of length 2, but got tuple of length {N}" (ValueError).
+[[gnu::cold]] PendingError wrong_pair_length(Py_ssize_t length);
+
+/// The __qualname__ of the object's type, or "<failed to extract type name>".
+std::string type_qualname(PyObject* object);
+
+/// The text of an object inside a message: str(object). If str() fails, the error goes
+/// to the unraisable hook and the text is "<unprintable {T} object>".
+std::string object_text(PyObject* object);
+
+/// repr(object) as UTF-8, or `fallback` if repr fails or does not encode (the error
+/// is discarded).
+std::string repr_or(PyObject* object, std::string_view fallback);
+
+/// The result of calling the object's own __repr__ method, as UTF-8. Fails (nullopt
+/// semantics via `ok`) when the call raises, returns a non-str or does not encode; the
+/// error is discarded.
+bool method_repr(PyObject* object, std::string& out);
+
+/// "PyErr { type: {X}, value: {Y}, traceback: {Z} }" for an exception object.
+std::string error_text(PyObject* exception);
+
+/// Strict boolean conversion of a comparison result: True/False, or a numpy boolean
+/// through its type's nb_bool; anything else is a TypeError.
+Outcome<bool> strict_bool(PyObject* object);
+
+/// A UTF-8 view of a str object, or nullopt-like failure (returns false) when it does
+/// not encode; the error is cleared.
+bool utf8_of(PyObject* text, std::string_view& out) noexcept;
+
+}  // namespace quil

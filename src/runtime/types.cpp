@@ -1,0 +1,102 @@
+// Type creation from ClassSpecs, and guarded instance destruction.
+#include "runtime/types.hpp"
+
+#include <string>
+#include <vector>
+
+#include "quil/common/panic.hpp"
+#include "runtime/attach.hpp"
+
+namespace quil {
+
+namespace {
+
+Outcome<py::Ref> create_type(const ClassSpec& spec) {
+    std::vector<PyType_Slot> slots;
+    if (spec.doc != nullptr) {
+        slots.push_back({Py_tp_doc, const_cast<char*>(spec.doc)});
+    }
+    bool has_new = false;
+    for (const PyType_Slot* slot = spec.slots; slot->slot != 0; ++slot) {
+        slots.push_back(*slot);
+        has_new = has_new || slot->slot == Py_tp_new;
+    }
+    slots.push_back({Py_tp_base, &PyBaseObject_Type});
+    slots.push_back({Py_tp_dealloc, reinterpret_cast<void*>(spec.dealloc)});
+    slots.push_back({0, nullptr});
+
+    PyType_Spec type_spec{};
+    type_spec.name = spec.qualified_name;
+    type_spec.basicsize = static_cast<int>(spec.basic_size);
+    type_spec.itemsize = 0;
+    // No BASETYPE (no subclassing), no HAVE_GC (never tracked), not IMMUTABLETYPE.
+    type_spec.flags = has_new ? 0u : static_cast<unsigned>(Py_TPFLAGS_DISALLOW_INSTANTIATION);
+    type_spec.slots = slots.data();
+    PyObject* type = PyType_FromSpec(&type_spec);
+    if (type == nullptr) {
+        return PendingError::fetch();
+    }
+    return py::Ref::steal(type);
+}
+
+}  // namespace
+
+Outcome<PyTypeObject*> type_object(ClassSpec& spec) {
+    auto cell = spec.cell.get_or_init([&] { return create_type(spec); });
+    if (!cell.ok()) {
+        return std::move(cell).take_error();
+    }
+    return reinterpret_cast<PyTypeObject*>(cell.value());
+}
+
+PyTypeObject* type_for_operation(ClassSpec& spec) {
+    if (PyObject* ready = spec.cell.get()) [[likely]] {
+        return reinterpret_cast<PyTypeObject*>(ready);
+    }
+    auto made = type_object(spec);
+    if (made.ok()) {
+        return made.value();
+    }
+    std::move(made).take_error().raise();
+    PyErr_WriteUnraisable(nullptr);
+    std::string name = spec.qualified_name;
+    name = name.substr(name.find('.') + 1);
+    panic("failed to create type object for `" + name + "`");
+}
+
+namespace detail {
+
+namespace {
+constexpr int kMaxNestedDeallocs = 256;
+}  // namespace
+
+void guarded_dealloc(PyObject* self, void (*destroy)(PyObject*)) noexcept {
+    AttachScope attach;
+    ThreadState& state = thread_state;
+    if (state.dealloc_depth >= kMaxNestedDeallocs) {
+        if (state.waiting == nullptr) {
+            state.waiting = new std::vector<PyObject*>;
+        }
+        state.waiting->push_back(self);
+        return;
+    }
+    ++state.dealloc_depth;
+    destroy(self);
+    --state.dealloc_depth;
+    if (state.dealloc_depth == 0 && !state.draining && state.waiting != nullptr &&
+        !state.waiting->empty()) {
+        // Each waiting object starts a fresh chain from depth 0; objects it queues in
+        // turn are taken by this same loop, so the stack never grows with the nesting.
+        state.draining = true;
+        while (!state.waiting->empty()) {
+            PyObject* next = state.waiting->back();
+            state.waiting->pop_back();
+            Py_TYPE(next)->tp_dealloc(next);
+        }
+        state.draining = false;
+    }
+}
+
+}  // namespace detail
+
+}  // namespace quil
