@@ -1,5 +1,6 @@
-// Hash trie lookup and insertion: shapes, equality discipline, collision buckets,
-// copy on write, and failing key comparisons.
+// The TrieMap record (trie.hpp) and insertion (insert.hpp), through the record: lookup,
+// shapes, equality discipline, collision buckets, copy on write, and failing key
+// comparisons.
 #include <gtest/gtest.h>
 
 #include <functional>

@@ -1,5 +1,7 @@
-// SparseArray: the branch node of the hash trie, a 64-bit occupancy bitmap followed by
-// the occupied child slots, stored inline in the same block.
+// The head of every trie node block (NodeHeader), and SparseArray: the branch node of
+// the hash trie, a 64-bit occupancy bitmap followed by the occupied child slots, stored
+// inline in the same block. The node model (node.hpp) adds the collision bucket, the
+// other kind of node block.
 //
 //   +-------+------+-----+----------+--------+---------+-----+------------------+
 //   | count | kind | len | capacity | bitmap | slot 0  | ... | slot capacity-1  |
@@ -16,6 +18,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -27,9 +30,25 @@
 
 #include "quil/common/memory.hpp"
 #include "quil/common/panic.hpp"
-#include "quil/trie/node_header.hpp"
 
 namespace quil::detail {
+
+enum class NodeKind : std::uint8_t { kBranch, kCollision };
+
+/// The count sits first, as in every other engine block; the kind byte lets a child
+/// slot, which only knows "a node", find out which node it holds.
+struct NodeHeader {
+    explicit NodeHeader(NodeKind node_kind) noexcept : kind(node_kind) {}
+    NodeHeader(const NodeHeader&) = delete;
+    NodeHeader& operator=(const NodeHeader&) = delete;
+
+    std::atomic<std::uint64_t> count{1};
+    NodeKind kind;
+    // Branches only: occupied slots and slots allocated inline after the block's head.
+    // They live in the header's padding, which keeps a branch head at 24 bytes.
+    std::uint8_t len = 0;
+    std::uint8_t capacity = 0;
+};
 
 /// Slot is a one-word-ish owning handle: default-made means empty, copying clones it,
 /// moving and destroying never throw.

@@ -1,6 +1,6 @@
 // The hash trie's node model: entry blocks and their handles, collision buckets, the
 // tagged child slot, the trie geometry and the copy-on-write step. The design essay at
-// the top of mod.hpp explains how these fit together.
+// the top of trie.hpp explains how these fit together.
 #pragma once
 
 #include <atomic>
@@ -14,12 +14,11 @@
 #include <utility>
 
 #include "quil/common/memory.hpp"
+#include "quil/common/counts.hpp"
 #include "quil/common/panic.hpp"
-#include "quil/common/shared_ptr.hpp"
 #include "quil/list/list.hpp"
 #include "quil/trie/branch.hpp"
 #include "quil/trie/hash_builder.hpp"
-#include "quil/trie/node_header.hpp"
 
 namespace quil {
 
@@ -32,7 +31,7 @@ struct NoValue {
 /// copies one, and it hashes a key only once, when it enters (the feed is the 64-bit
 /// word whose 8 little-endian bytes are the hashed message). equals is called on the
 /// stored key with the probe, only after the two trie hashes were found equal, and may
-/// throw: the operation is then abandoned (see the essay in mod.hpp).
+/// throw: the operation is then abandoned (see the essay in trie.hpp).
 template <class K>
 concept TrieKey = std::is_nothrow_move_constructible_v<K> && std::is_nothrow_destructible_v<K> &&
     requires(const K& stored, const K& probe) {

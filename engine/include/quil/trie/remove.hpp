@@ -1,5 +1,6 @@
 // Removal from the hash trie, and the compression on the way back up that keeps the
-// shape invariants of mod.hpp. TrieMap::remove and remove_in_place call remove_at.
+// shape invariants of the essay in trie.hpp. TrieMap::remove and remove_in_place call
+// remove_at.
 #pragma once
 
 #include <bit>

@@ -1,0 +1,113 @@
+// Insertion into the hash trie: the recursive worker behind TrieMap::insert and
+// insert_in_place, which splits single-entry leaves and fills collision buckets so that
+// the shape invariants of the essay in trie.hpp hold.
+#pragma once
+
+#include <cstdint>
+#include <utility>
+
+#include "quil/common/memory.hpp"
+#include "quil/common/panic.hpp"
+#include "quil/trie/node.hpp"
+
+namespace quil::detail {
+
+/// Puts `child` at slot i of the writable branch in `slot`, which may move the branch
+/// to a larger block.
+template <class K, class V, Heap H>
+void branch_set(NodeRef<K, V, H>& slot, unsigned i, NodeRef<K, V, H> child) {
+    auto* branch = slot.branch();
+    NodeRef<K, V, H>::Branch::set(branch, i, std::move(child));
+    slot.rebind(branch);
+}
+
+template <class K, class V, Heap H>
+bool insert_at(NodeRef<K, V, H>& slot, EntryWithHash<K, V, H>& e, unsigned depth);
+
+/// The branch rule: descend into the child at the entry's digit, or hang the entry
+/// there as a new single-entry leaf.
+template <class K, class V, Heap H>
+bool insert_into_branch(NodeRef<K, V, H>& slot, EntryWithHash<K, V, H>& e, unsigned depth) {
+    if (exhausted(depth)) {
+        panic("hash cannot be exhausted if we are on a branch");
+    }
+    const unsigned i = digit(e.hash(), depth);
+    if (NodeRef<K, V, H>* child = slot.branch()->get(i)) {
+        make_writable(*child);
+        return insert_at(*child, e, depth + 1);
+    }
+    branch_set(slot, i, NodeRef<K, V, H>(std::move(e)));
+    return true;
+}
+
+/// Bucket insert on a single-entry leaf: replace the entry when the key matches (the
+/// new key object and value both win), otherwise start a bucket reading e, stored.
+template <class K, class V, Heap H>
+bool bucket_insert_single(NodeRef<K, V, H>& slot, EntryWithHash<K, V, H>& e) {
+    const Entry<K, V>& stored = *slot.entry();
+    if (stored.hash() == e.hash() && stored.key().equals(e.key())) {
+        slot = NodeRef<K, V, H>(std::move(e));
+        return false;
+    }
+    auto* bucket = heap_new<Collision<K, V, H>, H>();
+    NodeRef<K, V, H> collision(bucket);
+    bucket->list.push_front_in_place(slot.take_entry());
+    bucket->list.push_front_in_place(std::move(e));
+    slot = std::move(collision);
+    return true;
+}
+
+/// Bucket insert on a writable collision bucket: a matching entry is taken out, then e
+/// goes in front, so the list is ordered by latest insertion.
+template <class K, class V, Heap H>
+bool bucket_insert_collision(Collision<K, V, H>& bucket, EntryWithHash<K, V, H>& e) {
+    EntryWithHash<K, V, H> replaced = remove_first_match<K, V, H>(bucket.list, e.key(), e.hash());
+    const bool added = !replaced;
+    replaced = EntryWithHash<K, V, H>();
+    bucket.list.push_front_in_place(std::move(e));
+    return added;
+}
+
+/// Inserts e (moved out of `e` once it is placed) at the writable slot `slot`, which
+/// sits at `depth`. True when the key was new.
+template <class K, class V, Heap H>
+bool insert_at(NodeRef<K, V, H>& slot, EntryWithHash<K, V, H>& e, unsigned depth) {
+    using Ref = NodeRef<K, V, H>;
+    if (slot.is_branch()) {
+        return insert_into_branch(slot, e, depth);
+    }
+    const std::uint64_t h = e.hash();
+    if (slot.is_entry()) {
+        const Entry<K, V>& stored = *slot.entry();
+        const bool contains = stored.hash() == h && stored.key().equals(e.key());
+        if (contains || exhausted(depth)) {
+            return bucket_insert_single(slot, e);
+        }
+        // Split: the leaf turns into a branch holding the old entry at its digit, then
+        // e goes in by the branch rule. Shared digits descend into the old entry's new
+        // leaf, which splits in turn: a chain of one-child branches down to the first
+        // differing digit (or to depth 10 and a bucket below it).
+        // Note: the branch is made with the 4 slots an empty branch grows to on its
+        // first child, saving the reallocation an empty one would need at once.
+        EntryWithHash<K, V, H> old = slot.take_entry();
+        slot = Ref(Ref::Branch::make(Ref::Branch::kMinGrowth));
+        insert_into_branch(slot, old, depth);
+        return insert_into_branch(slot, e, depth);
+    }
+    auto& bucket = *slot.collision();
+    bool contains = false;
+    for (const EntryWithHash<K, V, H>& element : bucket.list) {
+        if (element.hash() == h && element.key().equals(e.key())) {
+            contains = true;
+            break;
+        }
+    }
+    if (contains || exhausted(depth)) {
+        return bucket_insert_collision(bucket, e);
+    }
+    panic(
+        "internal error: entered unreachable code: hash is not exhausted, so there cannot be a "
+        "collision here");
+}
+
+}  // namespace quil::detail
