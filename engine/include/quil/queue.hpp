@@ -37,10 +37,10 @@ public:
     /// A cursor with nothing to read.
     ReversedListCursor() noexcept = default;
     explicit ReversedListCursor(const List& list) noexcept
-        : head_(list.head_node()), length_(list.len()) {}
+        : list_(list.cursor()), length_(list.len()) {}
 
     ReversedListCursor(ReversedListCursor&& other) noexcept
-        : head_(std::exchange(other.head_, nullptr)),
+        : list_(std::exchange(other.list_, typename List::Cursor())),
           length_(std::exchange(other.length_, 0)),
           elements_(std::exchange(other.elements_, nullptr)),
           remaining_(std::exchange(other.remaining_, 0)),
@@ -54,7 +54,7 @@ public:
     ~ReversedListCursor() { free_elements(); }
 
     void swap(ReversedListCursor& other) noexcept {
-        std::swap(head_, other.head_);
+        std::swap(list_, other.list_);
         std::swap(length_, other.length_);
         std::swap(elements_, other.elements_);
         std::swap(remaining_, other.remaining_);
@@ -86,8 +86,6 @@ public:
     bool started() const noexcept { return started_; }
 
 private:
-    using Node = typename List::ListNode;
-
     void start() {
         started_ = true;
         if (length_ == 0) {
@@ -95,9 +93,12 @@ private:
         }
         elements_ = static_cast<const T**>(H::allocate(length_ * sizeof(const T*)));
         std::size_t filled = 0;
-        for (const Node* node = head_; node != nullptr && filled < length_;
-             node = node->next.get()) {
-            elements_[filled++] = &node->value;
+        while (filled < length_) {
+            const T* element = list_.next();
+            if (element == nullptr) {
+                break;
+            }
+            elements_[filled++] = element;
         }
         remaining_ = filled;
     }
@@ -109,7 +110,7 @@ private:
         }
     }
 
-    const Node* head_ = nullptr;  // the list to read (its first node)
+    typename List::Cursor list_;  // the list to read, from its front
     std::size_t length_ = 0;      // the list's length, and the array's size once started
     const T** elements_ = nullptr;
     std::size_t remaining_ = 0;  // the next index to read is remaining_ - 1

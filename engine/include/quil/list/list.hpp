@@ -38,7 +38,7 @@ concept ListElement = std::is_nothrow_move_constructible_v<T> &&
 
 template <ListElement T, Heap H = SystemHeap>
 class PersistentList {
-public:
+    // Nodes are this class's own: other code walks a list through Cursor or iterator.
     struct ListNode;
     using NodePtr = SharedPtr<ListNode, H>;
 
@@ -61,11 +61,13 @@ public:
         T value;
     };
 
-    /// Front-to-back walk. Takes no counts: the list must outlive the cursor.
+public:
+    /// Front-to-back walk. Takes no counts: the list must outlive the cursor. A copy
+    /// walks on independently from the same position.
     class Cursor {
     public:
+        /// A cursor with nothing to read.
         Cursor() = default;
-        Cursor(const ListNode* node, std::size_t remaining) : node_(node), remaining_(remaining) {}
 
         /// The next element, or null at the end.
         const T* next() noexcept {
@@ -80,6 +82,9 @@ public:
         std::size_t remaining() const noexcept { return remaining_; }
 
     private:
+        friend class PersistentList;
+        Cursor(const ListNode* node, std::size_t remaining) : node_(node), remaining_(remaining) {}
+
         const ListNode* node_ = nullptr;
         std::size_t remaining_ = 0;
     };
@@ -87,7 +92,6 @@ public:
     /// For range-for over the elements.
     class iterator {
     public:
-        explicit iterator(const ListNode* node) : node_(node) {}
         const T& operator*() const noexcept { return node_->value; }
         iterator& operator++() noexcept {
             node_ = node_->next.get();
@@ -96,6 +100,9 @@ public:
         bool operator==(const iterator& other) const noexcept = default;
 
     private:
+        friend class PersistentList;
+        explicit iterator(const ListNode* node) : node_(node) {}
+
         const ListNode* node_;
     };
 
@@ -206,9 +213,6 @@ public:
     Cursor cursor() const noexcept { return Cursor(head_.get(), length_); }
     iterator begin() const noexcept { return iterator(head_.get()); }
     iterator end() const noexcept { return iterator(nullptr); }
-
-    /// The head node (for cursors that walk nodes directly).
-    const ListNode* head_node() const noexcept { return head_.get(); }
 
     /// Raises an internal failure naming the first invariant (1 to 3) that is broken.
     template <class SameElement>

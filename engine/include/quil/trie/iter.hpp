@@ -12,6 +12,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 #include <utility>
 
 #include "quil/common/memory.hpp"
@@ -24,7 +25,7 @@ namespace quil {
 template <class K, class V, Heap H>
 class TrieIter {
     using Ref = detail::NodeRef<K, V, H>;
-    using ListNode = typename detail::Collision<K, V, H>::List::ListNode;
+    using BucketList = typename detail::Collision<K, V, H>::List;
 
 public:
     using Entry = quil::Entry<K, V>;
@@ -99,15 +100,13 @@ public:
                     break;
                 }
                 case CursorKind::kCollision: {
-                    const ListNode* node = top.collision.node;
-                    if (node == nullptr) {
+                    const auto* element = top.collision.next();
+                    if (element == nullptr) {
                         --len_;
                         break;
                     }
-                    top.collision.node = node->next.get();
-                    --top.collision.left;
                     --remaining_;
-                    return node->value.get();
+                    return element->get();
                 }
                 case CursorKind::kSingle: {
                     const Entry* entry = std::exchange(top.single, nullptr);
@@ -138,21 +137,20 @@ private:
         const Ref* next;
         const Ref* end;
     };
-    struct CollisionCursor {
-        const ListNode* node;  // null once the bucket is used up
-        std::size_t left;
-    };
     struct Cursor {
+        // No variant member is initialised here: each factory below sets one.
+        Cursor() noexcept {}
+
         static Cursor of_branch(const Ref* begin, const Ref* end) noexcept {
             Cursor cursor;
             cursor.kind = CursorKind::kBranch;
             cursor.branch = {begin, end};
             return cursor;
         }
-        static Cursor of_collision(const ListNode* head, std::size_t length) noexcept {
+        static Cursor of_collision(const BucketList& list) noexcept {
             Cursor cursor;
             cursor.kind = CursorKind::kCollision;
-            cursor.collision = {head, length};
+            cursor.collision = list.cursor();
             return cursor;
         }
         static Cursor of_single(const Entry* entry) noexcept {
@@ -165,10 +163,12 @@ private:
         CursorKind kind;
         union {
             BranchCursor branch;
-            CollisionCursor collision;
+            typename BucketList::Cursor collision;
             const Entry* single;  // null once yielded
         };
     };
+    // The stack lives in raw blocks from H and is copied with std::copy.
+    static_assert(std::is_trivially_copyable_v<Cursor>);
 
     bool on_heap() const noexcept { return stack_ != inline_; }
 
@@ -197,7 +197,7 @@ private:
         push(Cursor::of_branch(branch.slots(), branch.slots() + branch.len));
     }
     void push_collision(const typename Ref::Bucket& bucket) {
-        push(Cursor::of_collision(bucket.list.head_node(), bucket.list.len()));
+        push(Cursor::of_collision(bucket.list));
     }
 
     /// Moves this iterator's state into `target` (whose own heap buffer is freed).

@@ -252,8 +252,6 @@ public:
 
     /// Whether both versions have the very same root (tests use it to see sharing).
     bool root_is(const TrieMap& other) const noexcept { return root_.same(other.root_); }
-    /// The count of the root block.
-    std::uint64_t root_use_count() const noexcept { return root_.use_count(); }
 
     /// Verifies the shape invariants, that every entry's hash is its key's trie hash,
     /// the list invariants of each bucket, and that size matches the entries found.
