@@ -164,9 +164,7 @@ PyObject* abc_mapping() {
         return mapping;
     });
     if (!cell.ok()) {
-        PendingError error = std::move(cell).take_error();
-        std::move(error).raise();
-        py::Ref raised = py::Ref::steal(PyErr_GetRaisedException());
+        py::Ref raised = std::move(cell).take_error().into_exception();
         panic("failed to import collections.abc.Mapping: " +
               (raised ? error_text(raised.get()) : std::string("no error set")));
     }

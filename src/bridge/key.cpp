@@ -22,8 +22,7 @@ PyObject* call_eq(PyObject* self, PyObject* other) {
 /// The internal failure for a failed comparison, carrying the Python error's text. (A
 /// PanicException raised inside __eq__ never gets here: fetching it resumes it.)
 [[noreturn, gnu::cold]] void eq_failed(PendingError error) {
-    std::move(error).raise();
-    py::Ref exception = py::Ref::steal(PyErr_GetRaisedException());
+    py::Ref exception = std::move(error).into_exception();
     panic("__eq__ failed!: " + (exception ? error_text(exception.get()) : std::string()));
 }
 

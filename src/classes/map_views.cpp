@@ -160,12 +160,12 @@ Outcome<ItemViewQuery> ItemViewQuery::extract(PyObject* item) {
     auto key = Key::make(PyTuple_GET_ITEM(item, 0));
     if (!key.ok()) {
         // The field error, caused by the hashing error.
-        std::move(key).take_error().raise();
-        PyObject* cause = PyErr_GetRaisedException();
-        PyErr_SetString(PyExc_TypeError, "failed to extract field ItemViewQuery.0");
-        PyObject* error = PyErr_GetRaisedException();
-        PyException_SetCause(error, cause);
-        return PendingError::ready(py::Ref::steal(error)).with_note("item");
+        py::Ref cause = std::move(key).take_error().into_exception();
+        py::Ref error =
+            PendingError::message(PyExc_TypeError, "failed to extract field ItemViewQuery.0")
+                .into_exception();
+        PyException_SetCause(error.get(), cause.release());
+        return PendingError::ready(std::move(error)).with_note("item");
     }
     return ItemViewQuery{std::move(key).take_value(), PyTuple_GET_ITEM(item, 1)};
 }

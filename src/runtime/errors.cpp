@@ -130,14 +130,18 @@ void PendingError::raise() && {
     }
 }
 
+py::Ref PendingError::into_exception() && {
+    std::move(*this).raise();
+    return py::Ref::steal(PyErr_GetRaisedException());
+}
+
 PendingError PendingError::with_note(const char* argument) && {
     if (kind_ != Kind::Ready) {
-        std::move(*this).raise();
-        PyObject* raised = PyErr_GetRaisedException();
-        if (raised == nullptr) {
+        py::Ref raised = std::move(*this).into_exception();
+        if (!raised) {
             return message(PyExc_SystemError, "attempted to fetch exception but none was set");
         }
-        value_ = py::Ref::steal(raised);
+        value_ = std::move(raised);
         kind_ = Kind::Ready;
     }
     py::Ref note = py::Ref::steal(PyUnicode_FromFormat("while processing '%s'", argument));

@@ -43,6 +43,11 @@ public:
     /// Sets the error as the thread's current exception.
     void raise() &&;
 
+    /// The error as an exception object: raised, then taken back from the thread state,
+    /// so a lazy error is instantiated exactly as raising it would. Empty only when the
+    /// interpreter ends up holding no exception.
+    [[nodiscard]] py::Ref into_exception() &&;
+
     /// Adds the note "while processing '{argument}'" (the error is made ready first).
     [[nodiscard]] PendingError with_note(const char* argument) &&;
 
