@@ -11,7 +11,7 @@ namespace quil {
 
 namespace detail {
 
-constinit thread_local ThreadState thread_state __attribute__((tls_model("initial-exec")));
+constinit thread_local std::intptr_t attach_count __attribute__((tls_model("initial-exec"))) = 0;
 std::atomic<bool> deferred_pending{false};
 
 namespace {
@@ -44,30 +44,23 @@ void drain_deferred_releases() noexcept {
     }
 }
 
-void attach_prohibited() noexcept {
-    fatal("Attaching a thread to the interpreter is currently prohibited.");
-}
-
 }  // namespace detail
 
 CallbackAttach::CallbackAttach() {
-    if (detail::thread_state.attach_count > 0) {
-        ++detail::thread_state.attach_count;
+    if (detail::attach_count > 0) {
+        ++detail::attach_count;
         return;
-    }
-    if (detail::thread_state.attach_count < 0) {
-        detail::attach_prohibited();
     }
     if (!Py_IsInitialized() || Py_IsFinalizing()) {
         panic("Cannot attach to the Python interpreter while it is finalizing.");
     }
     state_ = PyGILState_Ensure();
     ensured_ = true;
-    ++detail::thread_state.attach_count;
+    ++detail::attach_count;
 }
 
 CallbackAttach::~CallbackAttach() {
-    --detail::thread_state.attach_count;
+    --detail::attach_count;
     if (ensured_) {
         PyGILState_Release(state_);
     }

@@ -2,35 +2,27 @@
 //
 // Each thread counts how deeply it is inside the module's call frames. A positive
 // count means the thread is attached to the interpreter and may touch reference
-// counts; a reference released with a count of zero or less (a thread that is not
-// attached) goes to the process-wide deferred-release list, which the next frame
-// entry on any thread drains.
+// counts; a reference released with a count of zero (a thread that is not attached)
+// goes to the process-wide deferred-release list, which the next frame entry on any
+// thread drains.
 #pragma once
 
 #include <Python.h>
 
 #include <atomic>
 #include <cstdint>
-#include <vector>
 
 namespace quil {
 
 namespace detail {
 
-/// Everything the frame keeps per thread, in one constant-initialised block.
-struct ThreadState {
-    std::intptr_t attach_count = 0;  // > 0 inside a frame; < 0 while attaching is forbidden
-    int dealloc_depth = 0;           // nesting of instance destructions (see types.cpp)
-    bool draining = false;
-    std::vector<PyObject*>* waiting = nullptr;
-};
-// Initial-exec: one instruction per access on the hot path of every call. The module
-// uses a few bytes of the static TLS surplus that the C library keeps for dlopen.
-extern constinit thread_local ThreadState thread_state __attribute__((tls_model("initial-exec")));
+/// The thread's attach count: > 0 inside a frame (or a callback attachment), 0 outside.
+/// Initial-exec: one instruction per access on the hot path of every call. The module
+/// uses a few bytes of the static TLS surplus that the C library keeps for dlopen.
+extern constinit thread_local std::intptr_t attach_count __attribute__((tls_model("initial-exec")));
 extern std::atomic<bool> deferred_pending;
 void drain_deferred_releases() noexcept;
 void defer_release(PyObject* object) noexcept;
-[[noreturn]] void attach_prohibited() noexcept;
 }  // namespace detail
 
 /// Marks the current thread as inside a call frame for the scope's lifetime and
@@ -38,15 +30,12 @@ void defer_release(PyObject* object) noexcept;
 class AttachScope {
 public:
     AttachScope() noexcept {
-        if (detail::thread_state.attach_count < 0) [[unlikely]] {
-            detail::attach_prohibited();
-        }
-        ++detail::thread_state.attach_count;
+        ++detail::attach_count;
         if (detail::deferred_pending.load(std::memory_order_relaxed)) [[unlikely]] {
             detail::drain_deferred_releases();
         }
     }
-    ~AttachScope() { --detail::thread_state.attach_count; }
+    ~AttachScope() { --detail::attach_count; }
     AttachScope(const AttachScope&) = delete;
     AttachScope& operator=(const AttachScope&) = delete;
 };
@@ -69,7 +58,7 @@ private:
 
 /// Releases one reference: at once when the thread is attached, later otherwise.
 inline void release_reference(PyObject* object) noexcept {
-    if (detail::thread_state.attach_count > 0) [[likely]] {
+    if (detail::attach_count > 0) [[likely]] {
         Py_DECREF(object);
     } else {
         detail::defer_release(object);

@@ -67,23 +67,34 @@ PyTypeObject* type_for_operation(ClassSpec& spec) {
 namespace detail {
 
 namespace {
+
 constexpr int kMaxNestedDeallocs = 256;
+
+/// The calling thread's nesting of instance destructions, and the objects waiting for
+/// the outermost one to destroy them.
+struct DeallocQueue {
+    int depth = 0;
+    bool draining = false;
+    std::vector<PyObject*>* waiting = nullptr;
+};
+constinit thread_local DeallocQueue dealloc_queue __attribute__((tls_model("initial-exec")));
+
 }  // namespace
 
 void guarded_dealloc(PyObject* self, void (*destroy)(PyObject*)) noexcept {
     AttachScope attach;
-    ThreadState& state = thread_state;
-    if (state.dealloc_depth >= kMaxNestedDeallocs) {
+    DeallocQueue& state = dealloc_queue;
+    if (state.depth >= kMaxNestedDeallocs) {
         if (state.waiting == nullptr) {
             state.waiting = new std::vector<PyObject*>;
         }
         state.waiting->push_back(self);
         return;
     }
-    ++state.dealloc_depth;
+    ++state.depth;
     destroy(self);
-    --state.dealloc_depth;
-    if (state.dealloc_depth == 0 && !state.draining && state.waiting != nullptr &&
+    --state.depth;
+    if (state.depth == 0 && !state.draining && state.waiting != nullptr &&
         !state.waiting->empty()) {
         // Each waiting object starts a fresh chain from depth 0; objects it queues in
         // turn are taken by this same loop, so the stack never grows with the nesting.
