@@ -1,6 +1,7 @@
 // The module definition, its entry point and its execution step.
 #include <Python.h>
 
+#include "bridge/abc.hpp"
 #include "bridge/classes.hpp"
 #include "runtime/adapters.hpp"
 #include "runtime/errors.hpp"
@@ -8,8 +9,6 @@
 namespace quil {
 
 namespace {
-
-constinit OnceCell abc_mapping_cell;
 
 /// Appends `name` to the module's __all__ (made if missing) and sets the attribute.
 Status add_to_module(PyObject* module, const char* name, PyObject* object) {
@@ -37,34 +36,10 @@ Status add_to_module(PyObject* module, const char* name, PyObject* object) {
     return Unit{};
 }
 
-/// collections.abc.Mapping.register(HashTrieMap), with Mapping from the process-wide cache.
-Status register_mapping() {
-    auto type = type_object(kHashTrieMapClass);
-    if (!type.ok()) {
-        return std::move(type).take_error();
-    }
+/// abc.register(type); the result is released unexamined.
+Status register_class(PyObject* abc, PyTypeObject* type) {
     static PyObject* const register_name = PyUnicode_InternFromString("register");
-    PyObject* args[] = {abc_mapping(), reinterpret_cast<PyObject*>(type.value())};
-    py::Ref result = py::Ref::steal(PyObject_VectorcallMethod(
-        register_name, args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
-    if (!result) {
-        return PendingError::fetch();
-    }
-    return Unit{};
-}
-
-/// Calls collections.abc.<abc>.register(cls), reading the attribute afresh.
-Status register_with(PyObject* abc_module, const char* abc, ClassSpec& spec) {
-    auto type = type_object(spec);
-    if (!type.ok()) {
-        return std::move(type).take_error();
-    }
-    py::Ref base = py::Ref::steal(PyObject_GetAttrString(abc_module, abc));
-    if (!base) {
-        return PendingError::fetch();
-    }
-    static PyObject* const register_name = PyUnicode_InternFromString("register");
-    PyObject* args[] = {base.get(), reinterpret_cast<PyObject*>(type.value())};
+    PyObject* args[] = {abc, reinterpret_cast<PyObject*>(type)};
     py::Ref result = py::Ref::steal(PyObject_VectorcallMethod(
         register_name, args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
     if (!result) {
@@ -74,12 +49,12 @@ Status register_with(PyObject* abc_module, const char* abc, ClassSpec& spec) {
 }
 
 /// HashTrieSet as a collections.abc.Set, and the map views as MappingViews and as their
-/// namesakes, in that order. The module is imported afresh each time the step runs.
+/// namesakes, in that order. The module is imported afresh each time the step runs, and
+/// each class read afresh from it.
 Status register_set_and_views() {
-    py::Ref name = py::Ref::steal(PyUnicode_FromString("collections.abc"));
-    py::Ref abc = name ? py::Ref::steal(PyImport_Import(name.get())) : py::Ref();
-    if (!abc) {
-        return PendingError::fetch();
+    auto abc = import_collections_abc();
+    if (!abc.ok()) {
+        return std::move(abc).take_error();
     }
     struct Registration {
         const char* abc;
@@ -92,7 +67,15 @@ Status register_set_and_views() {
         {"ItemsView", &kItemsViewClass},
     };
     for (const Registration& entry : registrations) {
-        if (Status registered = register_with(abc.get(), entry.abc, *entry.spec);
+        auto type = type_object(*entry.spec);
+        if (!type.ok()) {
+            return std::move(type).take_error();
+        }
+        auto base = abc_class(abc.value().get(), entry.abc);
+        if (!base.ok()) {
+            return std::move(base).take_error();
+        }
+        if (Status registered = register_class(base.value().get(), type.value());
             !registered.ok()) {
             return registered;
         }
@@ -127,7 +110,12 @@ Status module_exec(PyObject* module) {
             return added;
         }
     }
-    if (Status registered = register_mapping(); !registered.ok()) {
+    // collections.abc.Mapping.register(HashTrieMap), with Mapping from the process-wide cell.
+    auto map_type = type_object(kHashTrieMapClass);
+    if (!map_type.ok()) {
+        return std::move(map_type).take_error();
+    }
+    if (Status registered = register_class(abc_mapping(), map_type.value()); !registered.ok()) {
         return registered;
     }
     return register_set_and_views();
@@ -152,24 +140,6 @@ PyModuleDef module_definition = {
 };
 
 }  // namespace
-
-PyObject* abc_mapping() {
-    auto cell = abc_mapping_cell.get_or_init([]() -> Outcome<py::Ref> {
-        py::Ref abc = py::Ref::steal(PyImport_ImportModule("collections.abc"));
-        py::Ref mapping = abc ? py::Ref::steal(PyObject_GetAttrString(abc.get(), "Mapping"))
-                              : py::Ref();
-        if (!mapping) {
-            return PendingError::fetch();
-        }
-        return mapping;
-    });
-    if (!cell.ok()) {
-        py::Ref raised = std::move(cell).take_error().into_exception();
-        panic("failed to import collections.abc.Mapping: " +
-              (raised ? error_text(raised.get()) : std::string("no error set")));
-    }
-    return cell.value();
-}
 
 }  // namespace quil
 

@@ -9,9 +9,18 @@ namespace quil {
 
 namespace {
 
+/// Exact built-in types whose __eq__ is their own rich comparison slot: calling the slot
+/// directly gives the answer __eq__ would, without the method lookup. (Their types are
+/// immutable, so the slot cannot be replaced.)
+bool compares_by_own_slot(PyTypeObject* type) noexcept {
+    return type == &PyUnicode_Type || type == &PyLong_Type || type == &PyFloat_Type ||
+           type == &PyBytes_Type || type == &PyTuple_Type || type == &PyFrozenSet_Type ||
+           type == &PyBool_Type || type == &PyComplex_Type;
+}
+
 /// `self.__eq__(other)`: a new reference, or null with the error set.
 PyObject* call_eq(PyObject* self, PyObject* other) {
-    if (Key::compares_by_own_slot(Py_TYPE(self))) [[likely]] {
+    if (compares_by_own_slot(Py_TYPE(self))) [[likely]] {
         return Py_TYPE(self)->tp_richcompare(self, other, Py_EQ);
     }
     static PyObject* const eq_name = PyUnicode_InternFromString("__eq__");
@@ -44,7 +53,7 @@ bool Key::bytes_compare_quietly() noexcept {
 bool Key::equals(const Key& probe) const {
     PyObject* stored = object_.get();
     PyObject* other = probe.object_.get();
-    if (stored == other && Key::equal_to_itself_by_type(Py_TYPE(stored))) [[likely]] {
+    if (stored == other && equals_itself_silently()) [[likely]] {
         return true;  // what the type's own comparison answers, without calling it
     }
     CallbackAttach attach;

@@ -47,38 +47,25 @@ public:
     /// bool (numpy booleans accepted), is an internal failure: throws Panic.
     bool equals(const Key& probe) const;
 
-    /// Whether comparing this key with itself can run Python code (anything but the
-    /// built-in value types, whose self-comparison is pure).
-    bool self_comparison_runs_code() const noexcept {
-        return !compares_by_own_slot(Py_TYPE(object_.get()));
-    }
-
-    /// Exact built-in types whose __eq__ is their own rich comparison slot: calling the
-    /// slot directly gives the answer __eq__ would, without the method lookup. (Their
-    /// types are immutable, so the slot cannot be replaced.)
-    /// Built-in types whose __eq__ answers True for the very same object without running
-    /// Python code: everything in compares_by_own_slot except float and complex, which
-    /// hold NaNs.
-    static bool equal_to_itself_by_type(PyTypeObject* type) noexcept {
+    /// Whether the object's own __eq__ answers True for the object itself without running
+    /// Python code: exact str, int, bool, bytes, tuple and frozenset. Not float or complex,
+    /// which hold NaNs, and no other type, whose __eq__ may be Python code. Callers skip
+    /// comparing such a key with itself, or re-inserting its very object, because nobody
+    /// could tell.
+    bool equals_itself_silently() const noexcept {
+        PyTypeObject* type = Py_TYPE(object_.get());
         return type == &PyUnicode_Type || type == &PyLong_Type || type == &PyBytes_Type ||
                type == &PyTuple_Type || type == &PyFrozenSet_Type || type == &PyBool_Type;
-    }
-
-    static bool compares_by_own_slot(PyTypeObject* type) noexcept {
-        return type == &PyUnicode_Type || type == &PyLong_Type || type == &PyFloat_Type ||
-               type == &PyBytes_Type || type == &PyTuple_Type || type == &PyFrozenSet_Type ||
-               type == &PyBool_Type || type == &PyComplex_Type;
     }
 
     /// Whether hashing an object of this exact type, and comparing it with any object of
     /// such a type, runs no Python code: str, int, float, bool, and bytes unless the
     /// interpreter warns when bytes meet str (a warning can run code). Not tuple or
     /// frozenset, which hash and compare their elements. Bulk building relies on it.
-    static bool is_inert_type(PyTypeObject* type) noexcept {
+    static bool is_inert(PyTypeObject* type) noexcept {
         return type == &PyUnicode_Type || type == &PyLong_Type || type == &PyFloat_Type ||
                type == &PyBool_Type || (type == &PyBytes_Type && bytes_compare_quietly());
     }
-    bool is_inert() const noexcept { return is_inert_type(Py_TYPE(object_.get())); }
 
 private:
     /// Whether comparing bytes with str stays silent (no -b or -bb option).

@@ -1,40 +1,30 @@
 // The shared set comparison protocol.
 #include "bridge/set_compare.hpp"
 
+#include "bridge/abc.hpp"
 #include "quil/common/panic.hpp"
 
 namespace quil {
 
-namespace {
-
-Outcome<py::Ref> abc_set() {
-    py::Ref name = py::Ref::steal(PyUnicode_FromString("collections.abc"));
-    py::Ref module = name ? py::Ref::steal(PyImport_Import(name.get())) : py::Ref();
-    py::Ref set = module ? py::Ref::steal(PyObject_GetAttrString(module.get(), "Set")) : py::Ref();
-    if (!set) {
-        return PendingError::fetch();
-    }
-    return set;
-}
-
-}  // namespace
-
-Outcome<SetComparison> reduce_set_comparison(PyObject* other, int op, Py_ssize_t size,
-                                             bool equality_walks_receiver) {
+Outcome<SetVerdict> reduce_set_comparison(PyObject* other, int op, Py_ssize_t size,
+                                          bool equality_walks_receiver) {
     if (op < Py_LT || op > Py_GE || op == Py_NE) {
         panic("invalid compareop");
     }
-    const SetComparison no{true, false, Containment::kSelfInOther};
-    auto abc = abc_set();
+    auto abc = import_collections_abc();
     if (!abc.ok()) {
         return std::move(abc).take_error();
     }
-    const int is_set = PyObject_IsInstance(other, abc.value().get());
+    auto set_class = abc_class(abc.value().get(), "Set");
+    if (!set_class.ok()) {
+        return std::move(set_class).take_error();
+    }
+    const int is_set = PyObject_IsInstance(other, set_class.value().get());
     if (is_set < 0) {
         return PendingError::fetch();
     }
     if (is_set == 0) {
-        return no;
+        return SetVerdict::kFalse;
     }
     const Py_ssize_t other_size = PyObject_Size(other);
     if (other_size < 0) {
@@ -42,22 +32,19 @@ Outcome<SetComparison> reduce_set_comparison(PyObject* other, int op, Py_ssize_t
     }
     switch (op) {
         case Py_LT:
-            return other_size > size ? SetComparison{false, false, Containment::kSelfInOther} : no;
+            return other_size > size ? SetVerdict::kReceiverWithinOther : SetVerdict::kFalse;
         case Py_LE:
-            return other_size >= size ? SetComparison{false, false, Containment::kSelfInOther}
-                                      : no;
+            return other_size >= size ? SetVerdict::kReceiverWithinOther : SetVerdict::kFalse;
         case Py_EQ:
             if (other_size != size) {
-                return no;
+                return SetVerdict::kFalse;
             }
-            return SetComparison{false, false,
-                                 equality_walks_receiver ? Containment::kSelfInOther
-                                                         : Containment::kOtherInSelf};
+            return equality_walks_receiver ? SetVerdict::kReceiverWithinOther
+                                           : SetVerdict::kOtherWithinReceiver;
         case Py_GT:
-            return other_size < size ? SetComparison{false, false, Containment::kOtherInSelf} : no;
+            return other_size < size ? SetVerdict::kOtherWithinReceiver : SetVerdict::kFalse;
         default:  // Py_GE
-            return other_size <= size ? SetComparison{false, false, Containment::kOtherInSelf}
-                                      : no;
+            return other_size <= size ? SetVerdict::kOtherWithinReceiver : SetVerdict::kFalse;
     }
 }
 

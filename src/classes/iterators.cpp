@@ -1,23 +1,46 @@
 // The iterator classes. Every iterator holds a private copy of its collection (taken in
-// constant time: the copy shares every node) plus a UseCounter; a step takes the
-// exclusive use, yields the front element and drops it from the private copy.
-#include "classes/iterators.hpp"
+// constant time: the copy shares every node), a cursor over that copy, and a use counter.
+// A step takes the exclusive use and yields the element at the cursor; the copy itself
+// stays whole, so no node's count changes while iterating.
+#include <Python.h>
+
+#include <atomic>
+#include <cstdint>
+#include <utility>
 
 #include "bridge/classes.hpp"
-#include "bridge/lookahead.hpp"
+#include "bridge/records.hpp"
+#include "bridge/walks.hpp"
 #include "runtime/adapters.hpp"
 
 namespace quil {
 
-PendingError already_borrowed() {
-    return PendingError::message(PyExc_RuntimeError, "Already borrowed");
-}
-
-PendingError already_mutably_borrowed() {
-    return PendingError::message(PyExc_RuntimeError, "Already mutably borrowed");
-}
-
 namespace {
+
+/// 0 idle; n > 0: n shared uses in progress; -1: a step (exclusive use) in progress.
+/// Changed only atomically, so a second use during a step is refused, not interleaved.
+class UseCounter {
+public:
+    bool try_exclusive() noexcept {
+        std::intptr_t idle = 0;
+        return uses_.compare_exchange_strong(idle, -1, std::memory_order_acquire);
+    }
+    void end_exclusive() noexcept { uses_.store(0, std::memory_order_release); }
+
+    bool try_shared() noexcept {
+        std::intptr_t current = uses_.load(std::memory_order_relaxed);
+        do {
+            if (current < 0) {
+                return false;
+            }
+        } while (!uses_.compare_exchange_weak(current, current + 1, std::memory_order_acquire));
+        return true;
+    }
+    void end_shared() noexcept { uses_.fetch_sub(1, std::memory_order_release); }
+
+private:
+    std::atomic<std::intptr_t> uses_{0};
+};
 
 /// The payload of an iterator object: its walk state (Walk) and the use counter.
 /// Walk::step() yields the next element as a new reference, or an empty Ref at the end.
@@ -30,22 +53,24 @@ struct IteratorPayload {
     IteratorPayload(IteratorPayload&& other) noexcept : walk(std::move(other.walk)) {}
 };
 
+/// __iter__: a shared use, refused with "Already mutably borrowed" while a step runs.
 template <class Walk>
 Outcome<py::Ref> iterator_iter(PyObject* self) {
     auto& payload = payload_of<IteratorPayload<Walk>>(self);
     if (!payload.uses.try_shared()) {
-        return already_mutably_borrowed();
+        return PendingError::message(PyExc_RuntimeError, "Already mutably borrowed");
     }
     py::Ref result = py::Ref::borrow(self);
     payload.uses.end_shared();
     return result;
 }
 
+/// __next__: the exclusive use, refused with "Already borrowed" while another step runs.
 template <class Walk>
 Outcome<py::Ref> iterator_next(PyObject* self) {
     auto& payload = payload_of<IteratorPayload<Walk>>(self);
     if (!payload.uses.try_exclusive()) {
-        return already_borrowed();
+        return PendingError::message(PyExc_RuntimeError, "Already borrowed");
     }
     struct EndUse {
         UseCounter& uses;
@@ -62,37 +87,30 @@ PyType_Slot iterator_slots[] = {
 };
 
 template <class Walk>
-Outcome<py::Ref> make_iterator(ClassSpec& spec, Walk walk) {
+Outcome<py::Ref> new_iterator(ClassSpec& spec, Walk walk) {
     IteratorPayload<Walk> payload(std::move(walk));
     return new_instance(type_for_operation(spec), std::move(payload));
 }
 
-/// List and Stack: front to back. The walk keeps its snapshot whole and moves a cursor
-/// over it, which yields exactly what dropping the first element at every step would,
-/// without touching any node's count.
-struct ListWalk {
-    explicit ListWalk(ListValue snapshot)
-        : list(std::move(snapshot)), cursor(list.cursor()) {}
+/// The ClassSpec of the iterator class over Walk.
+template <class Walk>
+constexpr ClassSpec iterator_class(const char* qualified_name) {
+    return ClassSpec{
+        .qualified_name = qualified_name,
+        .doc = nullptr,
+        .basic_size = sizeof(Instance<IteratorPayload<Walk>>),
+        .slots = iterator_slots<Walk>,
+        .dealloc = dealloc_instance<IteratorPayload<Walk>>,
+    };
+}
 
-    Outcome<py::Ref> step() {
-        const py::HeldRef* front = cursor.next();
-        if (front == nullptr) {
-            return py::Ref();
-        }
-        return front->ref();
-    }
-
-    ListValue list;
-    ListValue::Cursor cursor;
-};
-
-/// Stack (top down) and Queue (oldest to newest): like ListWalk, the walk keeps its
-/// snapshot whole and moves the value's cursor over it, yielding exactly what a pop or
-/// a dequeue per step would. A queue's cursor walks front_list node by node, then reads
-/// rear_list from its end through an array it builds on reaching it; no node is copied.
-template <class Value>
+/// List and Stack (front to back, top down) and Queue (oldest to newest): the record's
+/// cursor moves over the snapshot, yielding exactly what a drop_first, pop or dequeue
+/// per step would. A queue's cursor walks front_list node by node, then reads rear_list
+/// from its end through an array it builds on reaching it; no node is copied.
+template <class Record>
 struct CursorWalk {
-    explicit CursorWalk(Value snapshot) : value(std::move(snapshot)), cursor(value.cursor()) {}
+    explicit CursorWalk(Record snapshot) : record(std::move(snapshot)), cursor(record.cursor()) {}
 
     Outcome<py::Ref> step() {
         const py::HeldRef* front = cursor.next();
@@ -102,61 +120,33 @@ struct CursorWalk {
         return front->ref();
     }
 
-    Value value;
-    typename Value::Cursor cursor;
+    Record record;
+    typename Record::Cursor cursor;
 };
 
-using StackWalk = CursorWalk<StackValue>;
-using QueueWalk = CursorWalk<QueueValue>;
+using ListWalk = CursorWalk<ListRecord>;
+using StackWalk = CursorWalk<StackRecord>;
+using QueueWalk = CursorWalk<QueueRecord>;
 
-}  // namespace
-
-ClassSpec kListIteratorClass{
-    "quil.ListIterator", nullptr, sizeof(Instance<IteratorPayload<ListWalk>>),
-    iterator_slots<ListWalk>, dealloc_instance<IteratorPayload<ListWalk>>, {}};
-
-Outcome<py::Ref> make_list_iterator(ListValue list) {
-    return make_iterator(kListIteratorClass, ListWalk(std::move(list)));
-}
-
-ClassSpec kStackIteratorClass{
-    "quil.StackIterator", nullptr, sizeof(Instance<IteratorPayload<StackWalk>>),
-    iterator_slots<StackWalk>, dealloc_instance<IteratorPayload<StackWalk>>, {}};
-
-ClassSpec kQueueIteratorClass{
-    "quil.QueueIterator", nullptr, sizeof(Instance<IteratorPayload<QueueWalk>>),
-    iterator_slots<QueueWalk>, dealloc_instance<IteratorPayload<QueueWalk>>, {}};
-
-Outcome<py::Ref> make_stack_iterator(StackValue stack) {
-    return make_iterator(kStackIteratorClass, StackWalk(std::move(stack)));
-}
-
-Outcome<py::Ref> make_queue_iterator(QueueValue queue) {
-    return make_iterator(kQueueIteratorClass, QueueWalk(std::move(queue)));
-}
-
-namespace {
-
-/// Maps and sets: the entries of the private snapshot in trie order, through a cursor
-/// kept between steps. Each step does what taking the first entry and removing it from
-/// the snapshot would show Python code: the entry that comes next, one call of the
-/// stored key's __eq__ with itself (built-in value types compare with themselves without
-/// running code, so the call is skipped for them), and, when that call fails, the
-/// iterator left where it was. A key that is not equal to itself (a float NaN) is
-/// yielded once like any other.
-template <class Value, class Yield>
+/// Maps and sets: the entries of the snapshot in trie order, through a cursor kept
+/// between steps. Each step does what taking the first entry and removing it from the
+/// snapshot would show Python code: the entry that comes next, one call of the stored
+/// key's __eq__ with itself (skipped for keys that equal themselves silently, where
+/// nobody could tell), and, when that call fails, the iterator left where it was. A key
+/// that is not equal to itself (a float NaN) is yielded once like any other.
+template <class Record, class Yield>
 struct TrieWalk {
-    explicit TrieWalk(Value snapshot) : value(std::move(snapshot)), walk(value) {}
+    explicit TrieWalk(Record snapshot) : record(std::move(snapshot)), walk(record) {}
     // The walk points into the snapshot's nodes, not into the record, so it survives
     // the record being moved into the iterator object.
     TrieWalk(TrieWalk&&) noexcept = default;
 
     Outcome<py::Ref> step() {
-        const typename Value::Entry* entry = walk.peek();
+        const typename Record::Entry* entry = walk.peek();
         if (entry == nullptr) {
             return py::Ref();
         }
-        if (entry->key().self_comparison_runs_code()) {
+        if (!entry->key().equals_itself_silently()) {
             // A failure leaves the entry unconsumed: the next step offers it again.
             (void)entry->key().equals(entry->key());
         }
@@ -164,8 +154,8 @@ struct TrieWalk {
         return Yield::make(*entry);
     }
 
-    Value value;
-    Lookahead<Value> walk;
+    Record record;
+    Lookahead<Record> walk;
 };
 
 struct YieldKey {
@@ -176,11 +166,11 @@ struct YieldKey {
 };
 
 struct YieldValue {
-    static Outcome<py::Ref> make(const MapValue::Entry& entry) { return entry.value().ref(); }
+    static Outcome<py::Ref> make(const MapRecord::Entry& entry) { return entry.value().ref(); }
 };
 
 struct YieldItem {
-    static Outcome<py::Ref> make(const MapValue::Entry& entry) {
+    static Outcome<py::Ref> make(const MapRecord::Entry& entry) {
         PyObject* item = PyTuple_New(2);
         if (item == nullptr) {
             PyErr_WriteUnraisable(nullptr);
@@ -192,40 +182,41 @@ struct YieldItem {
     }
 };
 
-using KeysWalk = TrieWalk<MapValue, YieldKey>;
-using ValuesWalk = TrieWalk<MapValue, YieldValue>;
-using ItemsWalk = TrieWalk<MapValue, YieldItem>;
-using SetWalk = TrieWalk<SetValue, YieldKey>;
-
-template <class Walk>
-constexpr Py_ssize_t kIteratorSize = sizeof(Instance<IteratorPayload<Walk>>);
+using KeysWalk = TrieWalk<MapRecord, YieldKey>;
+using ValuesWalk = TrieWalk<MapRecord, YieldValue>;
+using ItemsWalk = TrieWalk<MapRecord, YieldItem>;
+using SetWalk = TrieWalk<SetRecord, YieldKey>;
 
 }  // namespace
 
-ClassSpec kKeysIteratorClass{"quil.KeysIterator", nullptr, kIteratorSize<KeysWalk>,
-                             iterator_slots<KeysWalk>,
-                             dealloc_instance<IteratorPayload<KeysWalk>>, {}};
-ClassSpec kValuesIteratorClass{"quil.ValuesIterator", nullptr, kIteratorSize<ValuesWalk>,
-                               iterator_slots<ValuesWalk>,
-                               dealloc_instance<IteratorPayload<ValuesWalk>>, {}};
-ClassSpec kItemsIteratorClass{"quil.ItemsIterator", nullptr, kIteratorSize<ItemsWalk>,
-                              iterator_slots<ItemsWalk>,
-                              dealloc_instance<IteratorPayload<ItemsWalk>>, {}};
-ClassSpec kSetIteratorClass{"quil.SetIterator", nullptr, kIteratorSize<SetWalk>,
-                            iterator_slots<SetWalk>, dealloc_instance<IteratorPayload<SetWalk>>,
-                            {}};
+ClassSpec kListIteratorClass = iterator_class<ListWalk>("quil.ListIterator");
+ClassSpec kStackIteratorClass = iterator_class<StackWalk>("quil.StackIterator");
+ClassSpec kQueueIteratorClass = iterator_class<QueueWalk>("quil.QueueIterator");
+ClassSpec kKeysIteratorClass = iterator_class<KeysWalk>("quil.KeysIterator");
+ClassSpec kValuesIteratorClass = iterator_class<ValuesWalk>("quil.ValuesIterator");
+ClassSpec kItemsIteratorClass = iterator_class<ItemsWalk>("quil.ItemsIterator");
+ClassSpec kSetIteratorClass = iterator_class<SetWalk>("quil.SetIterator");
 
-Outcome<py::Ref> make_keys_iterator(MapValue map) {
-    return make_iterator(kKeysIteratorClass, KeysWalk(std::move(map)));
+Outcome<py::Ref> new_list_iterator(ListRecord list) {
+    return new_iterator(kListIteratorClass, ListWalk(std::move(list)));
 }
-Outcome<py::Ref> make_values_iterator(MapValue map) {
-    return make_iterator(kValuesIteratorClass, ValuesWalk(std::move(map)));
+Outcome<py::Ref> new_stack_iterator(StackRecord stack) {
+    return new_iterator(kStackIteratorClass, StackWalk(std::move(stack)));
 }
-Outcome<py::Ref> make_items_iterator(MapValue map) {
-    return make_iterator(kItemsIteratorClass, ItemsWalk(std::move(map)));
+Outcome<py::Ref> new_queue_iterator(QueueRecord queue) {
+    return new_iterator(kQueueIteratorClass, QueueWalk(std::move(queue)));
 }
-Outcome<py::Ref> make_set_iterator(SetValue set) {
-    return make_iterator(kSetIteratorClass, SetWalk(std::move(set)));
+Outcome<py::Ref> new_keys_iterator(MapRecord map) {
+    return new_iterator(kKeysIteratorClass, KeysWalk(std::move(map)));
+}
+Outcome<py::Ref> new_values_iterator(MapRecord map) {
+    return new_iterator(kValuesIteratorClass, ValuesWalk(std::move(map)));
+}
+Outcome<py::Ref> new_items_iterator(MapRecord map) {
+    return new_iterator(kItemsIteratorClass, ItemsWalk(std::move(map)));
+}
+Outcome<py::Ref> new_set_iterator(SetRecord set) {
+    return new_iterator(kSetIteratorClass, SetWalk(std::move(set)));
 }
 
 }  // namespace quil

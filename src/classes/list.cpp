@@ -2,32 +2,37 @@
 #include <Python.h>
 
 #include "bridge/classes.hpp"
+#include "bridge/records.hpp"
+#include "bridge/repr.hpp"
 #include "bridge/sequence.hpp"
-#include "bridge/values.hpp"
-#include "classes/iterators.hpp"
+#include "bridge/walks.hpp"
 #include "runtime/adapters.hpp"
 
 namespace quil {
 
 namespace {
 
-ListValue& list_of(PyObject* self) { return payload_of<ListValue>(self); }
+const ListRecord& list_of(PyObject* self) { return payload_of<ListRecord>(self); }
 
-Outcome<py::Ref> new_list(ListValue list) {
+Outcome<py::Ref> new_list(ListRecord list) {
     return new_instance(type_for_operation(kListClass), std::move(list));
 }
 
-PendingError empty_list_error() {
-    return PendingError::message(PyExc_IndexError, "empty list has no first element");
-}
+constexpr const char* kEmptyListMessage = "empty list has no first element";
 
-constexpr ArgumentSpec kListNew{"List", "__new__"};
+constexpr ArgumentSpec kListNew{
+    .class_name = "List",
+    .method = "__new__",
+    .parameters = {},
+    .required_positional = 0,
+    .extras = Extras::kArgs,
+};
 
 /// One argument is read back to front through builtins.reversed, so the list keeps its
 /// order; any other number of arguments are the elements themselves.
 Outcome<py::Ref> list_new(PyTypeObject* type, const ParsedArgs& args) {
     const auto elements = args.extra_positional();
-    ListValue list;
+    ListRecord list;
     if (elements.size() == 1) {
         py::Ref builtins_name = py::Ref::steal(PyUnicode_FromString("builtins"));
         py::Ref builtins = builtins_name ? py::Ref::steal(PyImport_Import(builtins_name.get()))
@@ -70,21 +75,23 @@ Outcome<py::Ref> list_new(PyTypeObject* type, const ParsedArgs& args) {
 }
 
 Outcome<py::Ref> list_first(PyObject* self) {
-    const py::HeldRef* first = list_of(self).first();
-    if (first == nullptr) {
-        return empty_list_error();
-    }
-    return first->ref();
+    return peeked(list_of(self).first(), kEmptyListMessage);
 }
 
 /// The list without its first element; the empty list's rest is an empty list.
 Outcome<py::Ref> list_rest(PyObject* self) {
     auto rest = list_of(self).drop_first();
-    return new_list(rest ? std::move(*rest) : ListValue());
+    return new_list(rest ? std::move(*rest) : ListRecord());
 }
 
 constexpr std::string_view kPushFrontParameters[] = {"other"};
-constexpr ArgumentSpec kListPushFront{"List", "push_front", kPushFrontParameters, 0, 1};
+constexpr ArgumentSpec kListPushFront{
+    .class_name = "List",
+    .method = "push_front",
+    .parameters = kPushFrontParameters,
+    .required_positional = 1,
+    .extras = Extras::kNone,
+};
 
 Outcome<py::Ref> list_push_front(PyObject* self, const ParsedArgs& args) {
     return new_list(list_of(self).push_front(py::HeldRef::borrow(args[0])));
@@ -93,7 +100,7 @@ Outcome<py::Ref> list_push_front(PyObject* self, const ParsedArgs& args) {
 Outcome<py::Ref> list_drop_first(PyObject* self) {
     auto rest = list_of(self).drop_first();
     if (!rest) {
-        return empty_list_error();
+        return PendingError::message(PyExc_IndexError, kEmptyListMessage);
     }
     return new_list(std::move(*rest));
 }
@@ -102,7 +109,7 @@ Outcome<py::Ref> list_reversed(PyObject* self) { return new_list(list_of(self).r
 
 /// (List, ([elements front to back],)): unpickling calls List(python_list).
 Outcome<py::Ref> list_reduce(PyObject* self) {
-    const ListValue& list = list_of(self);
+    const ListRecord& list = list_of(self);
     py::Ref elements = py::Ref::steal(PyList_New(static_cast<Py_ssize_t>(list.len())));
     if (!elements) {
         return PendingError::fetch();
@@ -120,17 +127,17 @@ Outcome<py::Ref> list_reduce(PyObject* self) {
 }
 
 Outcome<py::Ref> list_repr(PyObject* self) {
-    return sequence_repr("List([", "])", elements_of(list_of(self)));
+    return elements_repr("List([", "])", elements_of(list_of(self)));
 }
 
 /// Length, and equality and the hash front to back.
 constexpr char kListName[] = "List";
-using ListSlots = SequenceSlots<ListValue, kListName>;
+using ListSlots = SequenceSlots<ListRecord, kListName>;
 
-Outcome<py::Ref> list_iter(PyObject* self) { return make_list_iterator(list_of(self)); }
+Outcome<py::Ref> list_iter(PyObject* self) { return new_list_iterator(list_of(self)); }
 
 PyMethodDef list_methods[] = {
-    {"push_front", as_pycfunction(&fastcall<kListPushFront, Extras::kNone, list_push_front>),
+    {"push_front", as_pycfunction(&fastcall<kListPushFront, list_push_front>),
      METH_FASTCALL | METH_KEYWORDS, "push_front($self, other)\n--\n\n"},
     {"drop_first", as_pycfunction(&noargs<list_drop_first>), METH_NOARGS,
      "drop_first($self)\n--\n\n"},
@@ -148,7 +155,7 @@ PyGetSetDef list_getset[] = {
 };
 
 PyType_Slot list_slots[] = {
-    {Py_tp_new, as_slot(&constructor<kListNew, Extras::kArgs, list_new>)},
+    {Py_tp_new, as_slot(&constructor<kListNew, list_new>)},
     {Py_tp_methods, list_methods},
     {Py_tp_getset, list_getset},
     {Py_sq_length, as_slot(&length<ListSlots::len>)},
@@ -161,7 +168,12 @@ PyType_Slot list_slots[] = {
 
 }  // namespace
 
-ClassSpec kListClass{"quil.List",     "List(*elements)\n--\n\n",   sizeof(Instance<ListValue>),
-                     list_slots,      dealloc_instance<ListValue>, {}};
+ClassSpec kListClass{
+    .qualified_name = "quil.List",
+    .doc = "List(*elements)\n--\n\n",
+    .basic_size = sizeof(Instance<ListRecord>),
+    .slots = list_slots,
+    .dealloc = dealloc_instance<ListRecord>,
+};
 
 }  // namespace quil

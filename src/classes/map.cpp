@@ -1,17 +1,20 @@
-// HashTrieMap: construction, lookup, persistent updates, repr, equality, hash, pickling.
-#include "classes/map.hpp"
+// HashTrieMap: construction, lookup, persistent updates, repr, equality, hash, pickling,
+// and the keys(), values() and items() methods that make its views.
+#include <Python.h>
 
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "bridge/abc.hpp"
+#include "bridge/bulk_insert.hpp"
 #include "bridge/classes.hpp"
+#include "bridge/equality.hpp"
 #include "bridge/hashing.hpp"
-#include "bridge/iterate.hpp"
-#include "bridge/lookahead.hpp"
-#include "bridge/sequence.hpp"
-#include "classes/iterators.hpp"
-#include "classes/map_views.hpp"
+#include "bridge/records.hpp"
+#include "bridge/repr.hpp"
+#include "bridge/trie_methods.hpp"
+#include "bridge/walks.hpp"
 #include "quil/hash/siphash13.hpp"
 #include "runtime/adapters.hpp"
 #include "runtime/errors.hpp"
@@ -20,11 +23,14 @@ namespace quil {
 
 namespace {
 
-MapValue& map_of(PyObject* self) { return payload_of<MapValue>(self); }
+const MapRecord& map_of(PyObject* self) { return payload_of<MapRecord>(self); }
 
 PyTypeObject* map_type() { return type_for_operation(kHashTrieMapClass); }
 
-/// (key, value) from a 2-tuple. A key that cannot be hashed is returned unchanged.
+/// Whether `object` is a HashTrieMap (the class cannot be subclassed).
+bool is_map_object(PyObject* object) { return Py_IS_TYPE(object, map_type()); }
+
+/// (key, value) from a 2-tuple. Errors, hashing the key's included, carry no note.
 Outcome<std::pair<Key, py::HeldRef>> pair_from(PyObject* item) {
     if (!PyTuple_Check(item)) {
         return type_mismatch(item, "tuple");
@@ -39,15 +45,15 @@ Outcome<std::pair<Key, py::HeldRef>> pair_from(PyObject* item) {
     return std::pair{std::move(key).take_value(), py::HeldRef::borrow(PyTuple_GET_ITEM(item, 1))};
 }
 
-using MapMaker = TrieMaker<MapValue>;
+using MapBulkInsert = BulkInsert<MapRecord>;
 
-Status add_pair(MapMaker& maker, PyObject* item) {
+Status add_pair(MapBulkInsert& bulk, PyObject* item) {
     auto pair = pair_from(item);
     if (!pair.ok()) {
         return std::move(pair).take_error();
     }
     auto& [key, value] = pair.value();
-    maker.add(std::move(key), std::move(value));
+    bulk.add(std::move(key), std::move(value));
     return Unit{};
 }
 
@@ -66,9 +72,9 @@ bool is_mapping(PyObject* value) {
     return found == 1;
 }
 
-/// Hands every (name, object) of a keyword dict, in its order, to `insert` (a MapValue
-/// or a MapMaker). The dict is the call's own, but key hashing and comparison run
-/// Python code, so it is watched for changes.
+/// Hands every (name, object) of a keyword dict, in its order, to `insert` (which puts
+/// them into a MapRecord or a MapBulkInsert). The dict is the call's own, but key
+/// hashing and comparison run Python code, so it is watched for changes.
 template <class Insert>
 Status insert_keywords(Insert&& insert, PyObject* keywords) {
     const Py_ssize_t size = PyDict_GET_SIZE(keywords);
@@ -107,26 +113,26 @@ std::vector<std::pair<py::HeldRef, py::HeldRef>> dict_snapshot(PyObject* dict, P
     return items;
 }
 
-/// Converts a dict, a mapping or an iterable of pairs into `maker`, in order (see
+/// Converts a dict, a mapping or an iterable of pairs into `bulk`, in order (see
 /// map_from). Errors are returned without a note.
-Status convert_into(MapMaker& maker, PyObject* value) {
+Status convert_into(MapBulkInsert& bulk, PyObject* value) {
     if (PyDict_CheckExact(value)) {
         // Inert keys run no Python code, so while they last the dict cannot change and
         // is read in place. The first other key's __hash__ may change it: the rest is
         // snapshotted before that key is hashed, as the whole dict once was.
-        maker.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(value)));
+        bulk.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(value)));
         Py_ssize_t position = 0;
         PyObject* key_object = nullptr;
         PyObject* object = nullptr;
         while (PyDict_Next(value, &position, &key_object, &object)) {
-            if (!Key::is_inert_type(Py_TYPE(key_object))) [[unlikely]] {
+            if (!Key::is_inert(Py_TYPE(key_object))) [[unlikely]] {
                 for (auto& [rest_key, rest_object] :
                      dict_snapshot(value, position, key_object, object)) {
                     auto key = Key::make(rest_key.get());
                     if (!key.ok()) {
                         return std::move(key).take_error();
                     }
-                    maker.add(std::move(key).take_value(), std::move(rest_object));
+                    bulk.add(std::move(key).take_value(), std::move(rest_object));
                 }
                 return Unit{};
             }
@@ -134,7 +140,7 @@ Status convert_into(MapMaker& maker, PyObject* value) {
             if (hash == -1) [[unlikely]] {
                 return PendingError::fetch();
             }
-            maker.add(Key(py::HeldRef::borrow(key_object), hash), py::HeldRef::borrow(object));
+            bulk.add(Key(py::HeldRef::borrow(key_object), hash), py::HeldRef::borrow(object));
         }
         return Unit{};
     }
@@ -144,47 +150,64 @@ Status convert_into(MapMaker& maker, PyObject* value) {
             return PendingError::fetch();
         }
         const Py_ssize_t length_at_start = PyList_GET_SIZE(items.get());
-        maker.reserve(static_cast<std::size_t>(length_at_start));
+        bulk.reserve(static_cast<std::size_t>(length_at_start));
         for (Py_ssize_t i = 0; i < length_at_start && i < PyList_GET_SIZE(items.get()); ++i) {
             py::Ref item = py::Ref::borrow(PyList_GET_ITEM(items.get(), i));
-            if (Status status = add_pair(maker, item.get()); !status.ok()) {
+            if (Status status = add_pair(bulk, item.get()); !status.ok()) {
                 return std::move(status).take_error();
             }
         }
         return Unit{};
     }
-    maker.reserve(known_length(value));
-    return for_each_item(value, [&](py::Ref item) { return add_pair(maker, item.get()); });
+    bulk.reserve(known_length(value));
+    return for_each_item(value, [&](py::Ref item) { return add_pair(bulk, item.get()); });
 }
 
-Outcome<py::Ref> map_result(MapValue map) {
+/// A new map built from a mapping (a dict, or any collections.abc.Mapping, through its
+/// items()) or from an iterable of (key, value) pairs; later pairs win. Errors are
+/// returned without a note.
+Outcome<MapRecord> map_from(PyObject* value) {
+    MapBulkInsert bulk;
+    if (Status converted = convert_into(bulk, value); !converted.ok()) {
+        return std::move(converted).take_error();
+    }
+    return std::move(bulk).finish();
+}
+
+Outcome<py::Ref> map_result(MapRecord map) {
     return new_instance(map_type(), std::move(map));
 }
 
 // ---------------------------------------------------------------- construction
 
 constexpr std::string_view kValueParameter[] = {"value"};
-constexpr ArgumentSpec kMapNew{"HashTrieMap", "__new__", kValueParameter, 0, 0};
+constexpr ArgumentSpec kMapNew{
+    .class_name = "HashTrieMap",
+    .method = "__new__",
+    .parameters = kValueParameter,
+    .required_positional = 0,
+    .extras = Extras::kKwds,
+};
 
-/// The value and then the keywords go into one maker, so a call whose keys are all
-/// inert builds its map in one go.
+/// The value and then the keywords go into one bulk insertion, so a call whose keys are
+/// all inert builds its map in one go.
 Outcome<py::Ref> map_new(PyTypeObject* type, const ParsedArgs& args) {
-    MapMaker maker;
+    MapBulkInsert bulk;
     PyObject* value = args[0];
     if (value != nullptr && value != Py_None) {
-        if (Status converted = convert_into(maker, value); !converted.ok()) {
+        if (Status converted = convert_into(bulk, value); !converted.ok()) {
             return std::move(converted).take_error().with_note("value");
         }
     }
     if (PyObject* keywords = args.extra_keywords()) {
         Status status = insert_keywords(
-            [&maker](Key key, py::HeldRef object) { maker.add(std::move(key), std::move(object)); },
+            [&bulk](Key key, py::HeldRef object) { bulk.add(std::move(key), std::move(object)); },
             keywords);
         if (!status.ok()) {
             return std::move(status).take_error();
         }
     }
-    return new_instance(type, std::move(maker).finish());
+    return new_instance(type, std::move(bulk).finish());
 }
 
 // ---------------------------------------------------------------- lookup
@@ -217,7 +240,13 @@ Outcome<Py_ssize_t> map_len(PyObject* self) {
 }
 
 constexpr std::string_view kGetParameters[] = {"key", "default"};
-constexpr ArgumentSpec kMapGet{"HashTrieMap", "get", kGetParameters, 0, 1};
+constexpr ArgumentSpec kMapGet{
+    .class_name = "HashTrieMap",
+    .method = "get",
+    .parameters = kGetParameters,
+    .required_positional = 1,
+    .extras = Extras::kNone,
+};
 
 Outcome<py::Ref> map_get(PyObject* self, const ParsedArgs& args) {
     auto key = Key::make_argument(args[0], "key");
@@ -233,7 +262,13 @@ Outcome<py::Ref> map_get(PyObject* self, const ParsedArgs& args) {
 // ---------------------------------------------------------------- updates
 
 constexpr std::string_view kInsertParameters[] = {"key", "value"};
-constexpr ArgumentSpec kMapInsert{"HashTrieMap", "insert", kInsertParameters, 0, 2};
+constexpr ArgumentSpec kMapInsert{
+    .class_name = "HashTrieMap",
+    .method = "insert",
+    .parameters = kInsertParameters,
+    .required_positional = 2,
+    .extras = Extras::kNone,
+};
 
 Outcome<py::Ref> map_insert(PyObject* self, const ParsedArgs& args) {
     auto key = Key::make_argument(args[0], "key");
@@ -245,26 +280,29 @@ Outcome<py::Ref> map_insert(PyObject* self, const ParsedArgs& args) {
 }
 
 constexpr std::string_view kKeyParameter[] = {"key"};
-constexpr ArgumentSpec kMapRemove{"HashTrieMap", "remove", kKeyParameter, 0, 1};
-constexpr ArgumentSpec kMapDiscard{"HashTrieMap", "discard", kKeyParameter, 0, 1};
+constexpr ArgumentSpec kMapRemove{
+    .class_name = "HashTrieMap",
+    .method = "remove",
+    .parameters = kKeyParameter,
+    .required_positional = 1,
+    .extras = Extras::kNone,
+};
+constexpr ArgumentSpec kMapDiscard{
+    .class_name = "HashTrieMap",
+    .method = "discard",
+    .parameters = kKeyParameter,
+    .required_positional = 1,
+    .extras = Extras::kNone,
+};
 
-/// remove and discard: the key is looked up first, then removed, so a stored key's
-/// __eq__ runs in both steps.
-template <bool kMissingIsError>
-Outcome<py::Ref> map_remove_key(PyObject* self, const ParsedArgs& args) {
-    auto key = Key::make_argument(args[0], "key");
-    if (!key.ok()) {
-        return std::move(key).take_error();
+/// remove (kRaise) and discard (kIgnore); see without_key.
+template <MissingKey kMissing>
+Outcome<py::Ref> map_remove(PyObject* self, const ParsedArgs& args) {
+    auto result = without_key(map_of(self), args[0], "key", kMissing);
+    if (!result.ok()) {
+        return std::move(result).take_error();
     }
-    const MapValue& map = map_of(self);
-    if (map.lookup(key.value()) != nullptr) {
-        return map_result(map.remove(key.value()));
-    }
-    if constexpr (kMissingIsError) {
-        return PendingError::object(PyExc_KeyError, py::Ref::borrow(args[0]));
-    } else {
-        return map_result(map);
-    }
+    return map_result(std::move(result).take_value());
 }
 
 /// update(*maps, **kwds): each argument is converted into a map of its own and its
@@ -277,14 +315,14 @@ Outcome<py::Ref> map_update(PyObject* self, PyObject* maps, PyObject* keywords) 
     if (keywords != nullptr && keywords != Py_None && !PyDict_Check(keywords)) {
         return type_mismatch(keywords, "dict").with_note("kwds");
     }
-    MapValue result = map_of(self);
+    MapRecord result = map_of(self);
     for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(maps); ++i) {
         auto converted = map_from(PyTuple_GET_ITEM(maps, i));
         if (!converted.ok()) {
             return std::move(converted).take_error();
         }
-        const MapValue& argument = converted.value();
-        Lookahead<MapValue> walk(argument);
+        const MapRecord& argument = converted.value();
+        Lookahead<MapRecord> walk(argument);
         while (const auto* entry = walk.next()) {
             result.insert_in_place(entry->key(), entry->value());
         }
@@ -302,7 +340,13 @@ Outcome<py::Ref> map_update(PyObject* self, PyObject* maps, PyObject* keywords) 
     return map_result(std::move(result));
 }
 
-constexpr ArgumentSpec kMapConvert{"HashTrieMap", "convert", kValueParameter, 0, 1};
+constexpr ArgumentSpec kMapConvert{
+    .class_name = "HashTrieMap",
+    .method = "convert",
+    .parameters = kValueParameter,
+    .required_positional = 1,
+    .extras = Extras::kNone,
+};
 
 Outcome<py::Ref> map_convert(PyObject* /*cls*/, const ParsedArgs& args) {
     PyObject* value = args[0];
@@ -317,24 +361,30 @@ Outcome<py::Ref> map_convert(PyObject* /*cls*/, const ParsedArgs& args) {
 }
 
 constexpr std::string_view kFromkeysParameters[] = {"keys", "val"};
-constexpr ArgumentSpec kMapFromkeys{"HashTrieMap", "fromkeys", kFromkeysParameters, 0, 1};
+constexpr ArgumentSpec kMapFromkeys{
+    .class_name = "HashTrieMap",
+    .method = "fromkeys",
+    .parameters = kFromkeysParameters,
+    .required_positional = 1,
+    .extras = Extras::kNone,
+};
 
 Outcome<py::Ref> map_fromkeys(PyObject* /*cls*/, const ParsedArgs& args) {
     PyObject* value = args.value_or_none_default(1, Py_None);
-    TrieMaker<MapValue> maker;
-    maker.reserve(known_length(args[0]));
+    MapBulkInsert bulk;
+    bulk.reserve(known_length(args[0]));
     Status built = for_each_item(args[0], [&](py::Ref item) -> Status {
         const Py_hash_t hash = PyObject_Hash(item.get());
         if (hash == -1) {
             return PendingError::fetch();
         }
-        maker.add(Key(py::HeldRef::from(std::move(item)), hash), py::HeldRef::borrow(value));
+        bulk.add(Key(py::HeldRef::from(std::move(item)), hash), py::HeldRef::borrow(value));
         return Unit{};
     });
     if (!built.ok()) {
         return std::move(built).take_error();
     }
-    return map_result(std::move(maker).finish());
+    return map_result(std::move(bulk).finish());
 }
 
 // ---------------------------------------------------------------- protocols
@@ -342,67 +392,47 @@ Outcome<py::Ref> map_fromkeys(PyObject* /*cls*/, const ParsedArgs& args) {
 /// "{K}: {V}" for every entry, from the objects' own __repr__ methods, or
 /// "<repr error>" for one that fails.
 Outcome<py::Ref> map_repr(PyObject* self) {
-    std::string text = "HashTrieMap({";
-    Lookahead<MapValue> walk(map_of(self));
-    bool first = true;
-    while (const auto* entry = walk.next()) {
-        if (!first) {
-            text += ", ";
-        }
-        first = false;
-        if (!method_repr(entry->key().object(), text)) {
-            text += "<repr error>";
-        }
-        text += ": ";
-        if (!method_repr(entry->value().get(), text)) {
-            text += "<repr error>";
-        }
-    }
-    text += "})";
-    return text_result(text);
+    Lookahead<MapRecord> walk(map_of(self));
+    return joined_repr(
+        "HashTrieMap({", "})", [&walk] { return walk.next(); },
+        [](std::string& text, const MapRecord::Entry* entry) {
+            if (!method_repr(entry->key().object(), text)) {
+                text += "<repr error>";
+            }
+            text += ": ";
+            if (!method_repr(entry->value().get(), text)) {
+                text += "<repr error>";
+            }
+        });
 }
 
 /// == and !=: equal sizes, every key of self present in other, and every pair of values
-/// equal by ==. A value comparison that raises counts as a difference; a key's failing
-/// __eq__ raises.
+/// equal by == (pairwise_equality). A key's failing __eq__ raises.
 Outcome<py::Ref> map_richcompare(PyObject* self, PyObject* other, int op) {
     if (!is_map_object(other) || (op != Py_EQ && op != Py_NE)) {
         return py::Ref::borrow(Py_NotImplemented);
     }
-    const MapValue& a = map_of(self);
-    const MapValue& b = map_of(other);
-    const bool want_equal = op == Py_EQ;
-    bool differ = a.size() != b.size();
-    Lookahead<MapValue> walk(a);
-    while (!differ) {
-        const auto* entry = walk.next();
-        if (entry == nullptr) {
-            break;
-        }
-        const auto* found = b.lookup(entry->key());
-        if (found == nullptr) {
-            differ = true;
-            break;
-        }
-        py::Ref result = py::Ref::steal(PyObject_RichCompare(
-            entry->value().get(), found->value().get(), want_equal ? Py_EQ : Py_NE));
-        const int truth = result ? PyObject_IsTrue(result.get()) : -1;
-        if (truth < 0) {
-            PyErr_Clear();
-            differ = true;
-        } else {
-            differ = want_equal ? truth == 0 : truth == 1;
-        }
-    }
-    return py::Ref::borrow(want_equal != differ ? Py_True : Py_False);
+    const MapRecord& a = map_of(self);
+    const MapRecord& b = map_of(other);
+    Lookahead<MapRecord> walk(a);
+    return pairwise_equality(op, a.size() == b.size(),
+                             [&walk, &b]() -> std::pair<PyObject*, PyObject*> {
+                                 const auto* entry = walk.next();
+                                 if (entry == nullptr) {
+                                     return {};
+                                 }
+                                 const auto* found = b.lookup(entry->key());
+                                 return {entry->value().get(),
+                                         found != nullptr ? found->value().get() : nullptr};
+                             });
 }
 
 /// frozenset's hash over entry hashes: each entry is SipHash-1-3 (zero key) of the key's
 /// cached hash and the value's hash, combined order-independently.
 Outcome<Py_hash_t> map_hash(PyObject* self) {
-    const MapValue& map = map_of(self);
+    const MapRecord& map = map_of(self);
     std::uint64_t acc = 0;
-    Lookahead<MapValue> walk(map);
+    Lookahead<MapRecord> walk(map);
     while (const auto* entry = walk.next()) {
         PyObject* value = entry->value().get();
         const Py_hash_t value_hash = PyObject_Hash(value);
@@ -422,13 +452,13 @@ Outcome<Py_hash_t> map_hash(PyObject* self) {
 }
 
 Outcome<py::Ref> map_reduce(PyObject* self) {
-    const MapValue& map = map_of(self);
+    const MapRecord& map = map_of(self);
     py::Ref items = py::Ref::steal(PyList_New(static_cast<Py_ssize_t>(map.size())));
     if (!items) {
         panic("could not build the pickled form of a HashTrieMap");
     }
     Py_ssize_t index = 0;
-    Lookahead<MapValue> walk(map);
+    Lookahead<MapRecord> walk(map);
     while (const auto* entry = walk.next()) {
         PyObject* pair = PyTuple_Pack(2, entry->key().object(), entry->value().get());
         if (pair == nullptr) {
@@ -444,22 +474,26 @@ Outcome<py::Ref> map_reduce(PyObject* self) {
     return result;
 }
 
-Outcome<py::Ref> map_iter(PyObject* self) { return make_keys_iterator(map_of(self)); }
+Outcome<py::Ref> map_iter(PyObject* self) { return new_keys_iterator(map_of(self)); }
+
+Outcome<py::Ref> map_keys(PyObject* self) { return new_keys_view(map_of(self)); }
+Outcome<py::Ref> map_values(PyObject* self) { return new_values_view(map_of(self)); }
+Outcome<py::Ref> map_items(PyObject* self) { return new_items_view(map_of(self)); }
 
 PyMethodDef map_methods[] = {
-    {"get", as_pycfunction(&fastcall<kMapGet, Extras::kNone, map_get>),
-     METH_FASTCALL | METH_KEYWORDS, "get($self, key, default=None)\n--\n\n"},
-    {"insert", as_pycfunction(&fastcall<kMapInsert, Extras::kNone, map_insert>),
-     METH_FASTCALL | METH_KEYWORDS, "insert($self, key, value)\n--\n\n"},
-    {"remove", as_pycfunction(&fastcall<kMapRemove, Extras::kNone, map_remove_key<true>>),
+    {"get", as_pycfunction(&fastcall<kMapGet, map_get>), METH_FASTCALL | METH_KEYWORDS,
+     "get($self, key, default=None)\n--\n\n"},
+    {"insert", as_pycfunction(&fastcall<kMapInsert, map_insert>), METH_FASTCALL | METH_KEYWORDS,
+     "insert($self, key, value)\n--\n\n"},
+    {"remove", as_pycfunction(&fastcall<kMapRemove, map_remove<MissingKey::kRaise>>),
      METH_FASTCALL | METH_KEYWORDS, "remove($self, key)\n--\n\n"},
-    {"discard", as_pycfunction(&fastcall<kMapDiscard, Extras::kNone, map_remove_key<false>>),
+    {"discard", as_pycfunction(&fastcall<kMapDiscard, map_remove<MissingKey::kIgnore>>),
      METH_FASTCALL | METH_KEYWORDS, "discard($self, key)\n--\n\n"},
     {"update", as_pycfunction(&tuplecall<map_update>), METH_VARARGS | METH_KEYWORDS,
      "update($self, *maps, **kwds)\n--\n\n"},
-    {"convert", as_pycfunction(&fastcall<kMapConvert, Extras::kNone, map_convert>),
+    {"convert", as_pycfunction(&fastcall<kMapConvert, map_convert>),
      METH_FASTCALL | METH_KEYWORDS | METH_CLASS, "convert($type, value)\n--\n\n"},
-    {"fromkeys", as_pycfunction(&fastcall<kMapFromkeys, Extras::kNone, map_fromkeys>),
+    {"fromkeys", as_pycfunction(&fastcall<kMapFromkeys, map_fromkeys>),
      METH_FASTCALL | METH_KEYWORDS | METH_CLASS, "fromkeys($type, keys, val=None)\n--\n\n"},
     {"__reduce__", as_pycfunction(&noargs<map_reduce>), METH_NOARGS,
      "__reduce__($self)\n--\n\n"},
@@ -470,7 +504,7 @@ PyMethodDef map_methods[] = {
 };
 
 PyType_Slot map_slots[] = {
-    {Py_tp_new, as_slot(&constructor<kMapNew, Extras::kKwds, map_new>)},
+    {Py_tp_new, as_slot(&constructor<kMapNew, map_new>)},
     {Py_tp_methods, map_methods},
     {Py_mp_subscript, as_slot(&binary<map_getitem>)},
     {Py_sq_contains, as_slot(&contains<map_contains>)},
@@ -484,24 +518,12 @@ PyType_Slot map_slots[] = {
 
 }  // namespace
 
-Outcome<MapValue> map_from(PyObject* value) {
-    MapMaker maker;
-    if (Status converted = convert_into(maker, value); !converted.ok()) {
-        return std::move(converted).take_error();
-    }
-    return std::move(maker).finish();
-}
-
-Outcome<py::Ref> new_map_object(MapValue map) { return map_result(std::move(map)); }
-
-bool is_map_object(PyObject* object) {
-    return PyType_IsSubtype(Py_TYPE(object), map_type()) != 0;
-}
-
-const MapValue& map_value(PyObject* map_object) { return map_of(map_object); }
-
-ClassSpec kHashTrieMapClass{"quil.HashTrieMap", "HashTrieMap(value=None, **kwds)\n--\n\n",
-                            sizeof(Instance<MapValue>), map_slots, dealloc_instance<MapValue>,
-                            {}};
+ClassSpec kHashTrieMapClass{
+    .qualified_name = "quil.HashTrieMap",
+    .doc = "HashTrieMap(value=None, **kwds)\n--\n\n",
+    .basic_size = sizeof(Instance<MapRecord>),
+    .slots = map_slots,
+    .dealloc = dealloc_instance<MapRecord>,
+};
 
 }  // namespace quil

@@ -1,19 +1,18 @@
 // KeysView, ValuesView and ItemsView: what a map's keys(), values() and items() return.
-// A view holds its own copy of the map's record (O(1), sharing every node), so it shows
-// exactly the map it came from; maps never change, so neither do views.
+// A view object holds its own copy of the map's record (O(1), sharing every node) and
+// nothing else, so it shows exactly the map it came from; maps never change, so neither
+// do views, and no view operation can be refused.
 #include <Python.h>
 
 #include <string>
+#include <utility>
 
 #include "bridge/classes.hpp"
-#include "bridge/iterate.hpp"
-#include "bridge/lookahead.hpp"
-#include "bridge/sequence.hpp"
+#include "bridge/equality.hpp"
+#include "bridge/records.hpp"
+#include "bridge/repr.hpp"
 #include "bridge/set_compare.hpp"
-#include "classes/iterators.hpp"
-#include "classes/map.hpp"
-#include "classes/map_views.hpp"
-#include "classes/set.hpp"
+#include "bridge/walks.hpp"
 #include "runtime/adapters.hpp"
 #include "runtime/errors.hpp"
 
@@ -21,60 +20,22 @@ namespace quil {
 
 namespace {
 
-/// A view object's payload: its own copy of the map's record, and a use counter. Every
-/// view operation holds a shared use while it runs; nothing ever takes an exclusive
-/// one, so a view never refuses an operation (the counter keeps the layout and the
-/// protocol of the iterators, which do take exclusive uses).
-struct ViewPayload {
-    MapValue map;
-    UseCounter uses;
-
-    explicit ViewPayload(MapValue m) noexcept : map(std::move(m)) {}
-    ViewPayload(ViewPayload&& other) noexcept : map(std::move(other.map)) {}
-};
-
-/// A shared use of a view for the duration of one operation.
-class ViewUse {
-public:
-    explicit ViewUse(PyObject* self) : payload_(payload_of<ViewPayload>(self)) {
-        if (!payload_.uses.try_shared()) {
-            panic("a map view was taken for exclusive use");
-        }
-    }
-    ~ViewUse() { payload_.uses.end_shared(); }
-    ViewUse(const ViewUse&) = delete;
-    ViewUse& operator=(const ViewUse&) = delete;
-
-    const MapValue& map() const noexcept { return payload_.map; }
-
-private:
-    ViewPayload& payload_;
-};
+const MapRecord& view_of(PyObject* self) { return payload_of<MapRecord>(self); }
 
 template <ClassSpec& Spec>
-Outcome<py::Ref> new_view(MapValue map) {
-    return new_instance(type_for_operation(Spec), ViewPayload(std::move(map)));
+Outcome<py::Ref> new_view(MapRecord map) {
+    return new_instance(type_for_operation(Spec), std::move(map));
 }
 
 Outcome<Py_ssize_t> view_len(PyObject* self) {
-    ViewUse use(self);
-    return static_cast<Py_ssize_t>(use.map().size());
+    return static_cast<Py_ssize_t>(view_of(self).size());
 }
 
 // ---------------------------------------------------------------- iteration
 
-Outcome<py::Ref> keys_iter(PyObject* self) {
-    ViewUse use(self);
-    return make_keys_iterator(use.map());
-}
-Outcome<py::Ref> values_iter(PyObject* self) {
-    ViewUse use(self);
-    return make_values_iterator(use.map());
-}
-Outcome<py::Ref> items_iter(PyObject* self) {
-    ViewUse use(self);
-    return make_items_iterator(use.map());
-}
+Outcome<py::Ref> keys_iter(PyObject* self) { return new_keys_iterator(view_of(self)); }
+Outcome<py::Ref> values_iter(PyObject* self) { return new_values_iterator(view_of(self)); }
+Outcome<py::Ref> items_iter(PyObject* self) { return new_items_iterator(view_of(self)); }
 
 // ---------------------------------------------------------------- repr
 
@@ -82,59 +43,40 @@ Outcome<py::Ref> items_iter(PyObject* self) {
 /// "<repr failed>".
 template <bool kKeys>
 Outcome<py::Ref> key_or_value_repr(PyObject* self) {
-    std::string text = kKeys ? "keys_view({" : "values_view([";
-    ViewUse use(self);
-    Lookahead<MapValue> walk(use.map());
-    bool first = true;
-    while (const auto* entry = walk.next()) {
-        if (!first) {
-            text += ", ";
-        }
-        first = false;
-        append_element_repr(text, kKeys ? entry->key().object() : entry->value().get());
-    }
-    text += kKeys ? "})" : "])";
-    return text_result(text);
+    Lookahead<MapRecord> walk(view_of(self));
+    return elements_repr(kKeys ? "keys_view({" : "values_view([", kKeys ? "})" : "])",
+                         [&walk]() -> PyObject* {
+                             const auto* entry = walk.next();
+                             if (entry == nullptr) {
+                                 return nullptr;
+                             }
+                             return kKeys ? entry->key().object() : entry->value().get();
+                         });
 }
 
-/// items_view([...]): repr() of each (key, value) tuple; a failing repr goes to the
-/// unraisable hook and shows as "<unprintable tuple object>".
+/// items_view([...]): repr() of each (key, value) tuple, its text encoded with
+/// replacement; a failing repr shows as "<unprintable tuple object>".
 Outcome<py::Ref> items_repr(PyObject* self) {
-    std::string text = "items_view([";
-    ViewUse use(self);
-    Lookahead<MapValue> walk(use.map());
-    bool first = true;
-    while (const auto* entry = walk.next()) {
-        if (!first) {
-            text += ", ";
-        }
-        first = false;
-        py::Ref pair = py::Ref::steal(PyTuple_Pack(2, entry->key().object(), entry->value().get()));
-        if (!pair) {
-            panic("could not create the (key, value) tuple of an items view");
-        }
-        py::Ref repr = py::Ref::steal(PyObject_Repr(pair.get()));
-        if (repr) {
-            py::Ref bytes =
-                py::Ref::steal(PyUnicode_AsEncodedString(repr.get(), "utf-8", "replace"));
-            if (bytes) {
-                text.append(PyBytes_AS_STRING(bytes.get()),
-                            static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
-                continue;
+    Lookahead<MapRecord> walk(view_of(self));
+    return joined_repr(
+        "items_view([", "])", [&walk] { return walk.next(); },
+        [](std::string& text, const MapRecord::Entry* entry) {
+            py::Ref pair =
+                py::Ref::steal(PyTuple_Pack(2, entry->key().object(), entry->value().get()));
+            if (!pair) {
+                panic("could not create the (key, value) tuple of an items view");
             }
-        }
-        PyErr_WriteUnraisable(pair.get());
-        py::Ref name = py::Ref::steal(PyType_GetName(Py_TYPE(pair.get())));
-        std::string_view view;
-        if (name && utf8_of(name.get(), view)) {
-            text += "<unprintable " + std::string(view) + " object>";
-        } else {
-            PyErr_Clear();
-            text += "<unprintable object>";
-        }
-    }
-    text += "])";
-    return text_result(text);
+            py::Ref repr = py::Ref::steal(PyObject_Repr(pair.get()));
+            py::Ref bytes = repr ? py::Ref::steal(PyUnicode_AsEncodedString(repr.get(), "utf-8",
+                                                                            "replace"))
+                                 : py::Ref();
+            if (!bytes) {
+                text += unprintable(pair.get());
+                return;
+            }
+            text.append(PyBytes_AS_STRING(bytes.get()),
+                        static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
+        });
 }
 
 // ---------------------------------------------------------------- membership
@@ -144,64 +86,49 @@ Outcome<bool> keys_contains(PyObject* self, PyObject* key_object) {
     if (!key.ok()) {
         return std::move(key).take_error();
     }
-    ViewUse use(self);
-    return use.map().contains(key.value());
+    return view_of(self).contains(key.value());
 }
 
-}  // namespace
+/// The argument of ItemsView membership: a (key, value) 2-tuple, its key hashed.
+struct ItemViewQuery {
+    Key key;
+    PyObject* value;  // borrowed from the tuple
 
-Outcome<ItemViewQuery> ItemViewQuery::extract(PyObject* item) {
-    if (!PyTuple_Check(item)) {
-        return type_mismatch(item, "tuple").with_note("item");
+    /// Errors carry the note for the argument "item". A key that cannot be hashed is
+    /// reported as a field error caused by the hashing error.
+    static Outcome<ItemViewQuery> extract(PyObject* item) {
+        if (!PyTuple_Check(item)) {
+            return type_mismatch(item, "tuple").with_note("item");
+        }
+        if (PyTuple_GET_SIZE(item) != 2) {
+            return wrong_pair_length(PyTuple_GET_SIZE(item)).with_note("item");
+        }
+        auto key = Key::make(PyTuple_GET_ITEM(item, 0));
+        if (!key.ok()) {
+            py::Ref cause = std::move(key).take_error().into_exception();
+            py::Ref error =
+                PendingError::message(PyExc_TypeError, "failed to extract field ItemViewQuery.0")
+                    .into_exception();
+            PyException_SetCause(error.get(), cause.release());
+            return PendingError::ready(std::move(error)).with_note("item");
+        }
+        return ItemViewQuery{std::move(key).take_value(), PyTuple_GET_ITEM(item, 1)};
     }
-    if (PyTuple_GET_SIZE(item) != 2) {
-        return wrong_pair_length(PyTuple_GET_SIZE(item)).with_note("item");
-    }
-    auto key = Key::make(PyTuple_GET_ITEM(item, 0));
-    if (!key.ok()) {
-        // The field error, caused by the hashing error.
-        py::Ref cause = std::move(key).take_error().into_exception();
-        py::Ref error =
-            PendingError::message(PyExc_TypeError, "failed to extract field ItemViewQuery.0")
-                .into_exception();
-        PyException_SetCause(error.get(), cause.release());
-        return PendingError::ready(std::move(error)).with_note("item");
-    }
-    return ItemViewQuery{std::move(key).take_value(), PyTuple_GET_ITEM(item, 1)};
-}
-
-namespace {
+};
 
 Outcome<bool> items_contains(PyObject* self, PyObject* item) {
     auto query = ItemViewQuery::extract(item);
     if (!query.ok()) {
         return std::move(query).take_error();
     }
-    ViewUse use(self);
-    const auto* entry = use.map().lookup(query.value().key);
+    const auto* entry = view_of(self).lookup(query.value().key);
     if (entry == nullptr) {
         return false;
     }
-    py::Ref result = py::Ref::steal(
-        PyObject_RichCompare(query.value().value, entry->value().get(), Py_EQ));
-    const int equal = result ? PyObject_IsTrue(result.get()) : -1;
-    if (equal < 0) {
-        return PendingError::fetch();
-    }
-    return equal == 1;
+    return equal_objects(query.value().value, entry->value().get());
 }
 
 // ---------------------------------------------------------------- algebra
-
-/// PyObject_RichCompare(a, b, Py_EQ) and its truth, without identity shortcuts.
-Outcome<bool> equal_objects(PyObject* a, PyObject* b) {
-    py::Ref result = py::Ref::steal(PyObject_RichCompare(a, b, Py_EQ));
-    const int truth = result ? PyObject_IsTrue(result.get()) : -1;
-    if (truth < 0) {
-        return PendingError::fetch();
-    }
-    return truth == 1;
-}
 
 Outcome<py::Ref> new_pair(PyObject* key, PyObject* value) {
     PyObject* pair = PyTuple_Pack(2, key, value);
@@ -209,6 +136,11 @@ Outcome<py::Ref> new_pair(PyObject* key, PyObject* value) {
         return PendingError::fetch();
     }
     return py::Ref::steal(pair);
+}
+
+/// The (key, value) tuple of an entry, as an element of an ItemsView.
+Outcome<py::Ref> pair_of(const MapRecord::Entry& entry) {
+    return new_pair(entry.key().object(), entry.value().get());
 }
 
 /// item[0], by subscription.
@@ -223,7 +155,7 @@ Outcome<py::Ref> first_item(PyObject* item) {
 
 /// For an element x of a foreign iterable: the new pair (x[0], stored value) when
 /// x[0] is a key of the map and that pair == x; an empty Ref when x does not belong.
-Outcome<py::Ref> matching_pair(const MapValue& map, PyObject* x) {
+Outcome<py::Ref> matching_pair(const MapRecord& map, PyObject* x) {
     auto key_object = first_item(x);
     if (!key_object.ok()) {
         return std::move(key_object).take_error();
@@ -247,13 +179,22 @@ Outcome<py::Ref> matching_pair(const MapValue& map, PyObject* x) {
     return equal.value() ? std::move(pair).take_value() : py::Ref();
 }
 
+/// Hashes `object` and inserts it into `set` in place.
+Status insert_hashed(SetRecord& set, PyObject* object) {
+    auto key = Key::make(object);
+    if (!key.ok()) {
+        return std::move(key).take_error();
+    }
+    set.insert_in_place(std::move(key).take_value());
+    return Unit{};
+}
+
 /// KeysView & other: the elements of `other` that are keys of the map (the objects of
 /// `other`; the last of several equal ones stays), in a new set.
-Outcome<py::Ref> keys_intersection_with(const MapValue& map, PyObject* other) {
-    SetValue result = SetValue::create();
+Outcome<py::Ref> keys_intersection_with(const MapRecord& map, PyObject* other) {
+    SetRecord result = SetRecord::create();
     Status done = for_each_item(other, [&](py::Ref item) -> Status {
-        PyObject* x = item.get();
-        auto key = Key::make(x);
+        auto key = Key::make(item.get());
         if (!key.ok()) {
             return std::move(key).take_error();
         }
@@ -270,11 +211,10 @@ Outcome<py::Ref> keys_intersection_with(const MapValue& map, PyObject* other) {
 
 /// KeysView | other: the map with every element of `other` inserted as a key mapped to
 /// None, as a new KeysView. It keeps the map's hash keys, so the map's order.
-Outcome<py::Ref> keys_union_with(const MapValue& map, PyObject* other) {
-    MapValue result = map;
+Outcome<py::Ref> keys_union_with(const MapRecord& map, PyObject* other) {
+    MapRecord result = map;
     Status done = for_each_item(other, [&](py::Ref item) -> Status {
-        PyObject* x = item.get();
-        auto key = Key::make(x);
+        auto key = Key::make(item.get());
         if (!key.ok()) {
             return std::move(key).take_error();
         }
@@ -289,22 +229,17 @@ Outcome<py::Ref> keys_union_with(const MapValue& map, PyObject* other) {
 
 /// ItemsView & other: for each x of `other` whose x[0] is a key and (x[0], value) == x,
 /// that new pair, in a new set.
-Outcome<py::Ref> items_intersection_with(const MapValue& map, PyObject* other) {
-    SetValue result = SetValue::create();
+Outcome<py::Ref> items_intersection_with(const MapRecord& map, PyObject* other) {
+    SetRecord result = SetRecord::create();
     Status done = for_each_item(other, [&](py::Ref item) -> Status {
-        PyObject* x = item.get();
-        auto pair = matching_pair(map, x);
+        auto pair = matching_pair(map, item.get());
         if (!pair.ok()) {
             return std::move(pair).take_error();
         }
-        if (pair.value()) {
-            auto pair_key = Key::make(pair.value().get());
-            if (!pair_key.ok()) {
-                return std::move(pair_key).take_error();
-            }
-            result.insert_in_place(std::move(pair_key).take_value());
+        if (!pair.value()) {
+            return Unit{};
         }
-        return Unit{};
+        return insert_hashed(result, pair.value().get());
     });
     if (!done.ok()) {
         return std::move(done).take_error();
@@ -314,148 +249,126 @@ Outcome<py::Ref> items_intersection_with(const MapValue& map, PyObject* other) {
 
 /// ItemsView | other: every (key, value) pair of the map, then every element of
 /// `other`, in a new set; all must be hashable.
-Outcome<py::Ref> items_union_with(const MapValue& map, PyObject* other) {
-    SetValue result = SetValue::create();
-    Lookahead<MapValue> walk(map);
+Outcome<py::Ref> items_union_with(const MapRecord& map, PyObject* other) {
+    SetRecord result = SetRecord::create();
+    Lookahead<MapRecord> walk(map);
     while (const auto* entry = walk.next()) {
-        auto pair = new_pair(entry->key().object(), entry->value().get());
+        auto pair = pair_of(*entry);
         if (!pair.ok()) {
             return std::move(pair).take_error();
         }
-        auto pair_key = Key::make(pair.value().get());
-        if (!pair_key.ok()) {
-            return std::move(pair_key).take_error();
+        if (Status inserted = insert_hashed(result, pair.value().get()); !inserted.ok()) {
+            return std::move(inserted).take_error();
         }
-        result.insert_in_place(std::move(pair_key).take_value());
     }
-    Status done = for_each_item(other, [&](py::Ref item) -> Status {
-        PyObject* x = item.get();
-        auto key = Key::make(x);
-        if (!key.ok()) {
-            return std::move(key).take_error();
-        }
-        result.insert_in_place(std::move(key).take_value());
-        return Unit{};
-    });
+    Status done = for_each_item(
+        other, [&](py::Ref item) -> Status { return insert_hashed(result, item.get()); });
     if (!done.ok()) {
         return std::move(done).take_error();
     }
     return new_set_object(std::move(result));
 }
 
-template <Outcome<py::Ref> (*Operation)(const MapValue&, PyObject*)>
+using ViewOperation = Outcome<py::Ref> (*)(const MapRecord&, PyObject*);
+
+template <ViewOperation Operation>
 Outcome<py::Ref> view_method(PyObject* self, const ParsedArgs& args) {
-    ViewUse use(self);
-    return Operation(use.map(), args[0]);
+    return Operation(view_of(self), args[0]);
 }
 
 /// The & and | slots: they act only with an instance of the view's class on the left.
-template <ClassSpec& Spec, Outcome<py::Ref> (*Operation)(const MapValue&, PyObject*)>
+template <ClassSpec& Spec, ViewOperation Operation>
 Outcome<py::Ref> view_operator(PyObject* left, PyObject* right) {
     if (!PyObject_TypeCheck(left, type_for_operation(Spec))) {
         return py::Ref::borrow(Py_NotImplemented);
     }
-    ViewUse use(left);
-    return Operation(use.map(), right);
+    return Operation(view_of(left), right);
 }
 
 constexpr std::string_view kOtherParameter[] = {"other"};
-constexpr ArgumentSpec kKeysIntersection{"KeysView", "intersection", kOtherParameter, 0, 1};
-constexpr ArgumentSpec kKeysUnion{"KeysView", "union", kOtherParameter, 0, 1};
-constexpr ArgumentSpec kItemsIntersection{"ItemsView", "intersection", kOtherParameter, 0, 1};
-constexpr ArgumentSpec kItemsUnion{"ItemsView", "union", kOtherParameter, 0, 1};
+constexpr ArgumentSpec kKeysIntersection{
+    .class_name = "KeysView",
+    .method = "intersection",
+    .parameters = kOtherParameter,
+    .required_positional = 1,
+    .extras = Extras::kNone,
+};
+constexpr ArgumentSpec kKeysUnion{
+    .class_name = "KeysView",
+    .method = "union",
+    .parameters = kOtherParameter,
+    .required_positional = 1,
+    .extras = Extras::kNone,
+};
+constexpr ArgumentSpec kItemsIntersection{
+    .class_name = "ItemsView",
+    .method = "intersection",
+    .parameters = kOtherParameter,
+    .required_positional = 1,
+    .extras = Extras::kNone,
+};
+constexpr ArgumentSpec kItemsUnion{
+    .class_name = "ItemsView",
+    .method = "union",
+    .parameters = kOtherParameter,
+    .required_positional = 1,
+    .extras = Extras::kNone,
+};
 
 // ---------------------------------------------------------------- comparison
 
-/// Whether every element of the view (a key object, or a new (key, value) tuple) is in
-/// `other` by its own membership test.
-template <bool kItems>
-Outcome<bool> view_within(const MapValue& map, PyObject* other) {
-    Lookahead<MapValue> walk(map);
-    while (const auto* entry = walk.next()) {
-        py::Ref element;
-        if constexpr (kItems) {
-            auto pair = new_pair(entry->key().object(), entry->value().get());
-            if (!pair.ok()) {
-                return std::move(pair).take_error();
-            }
-            element = std::move(pair).take_value();
-        } else {
-            element = py::Ref::borrow(entry->key().object());
-        }
-        const int found = PySequence_Contains(other, element.get());
-        if (found < 0) {
-            return PendingError::fetch();
-        }
-        if (found == 0) {
-            return false;
-        }
-    }
-    return true;
-}
+/// A KeysView as a set: its elements are the map's key objects.
+struct KeysViewReceiver {
+    const MapRecord& map;
 
-/// Whether every element of `other` belongs to the view: a key of the map, or for
-/// items a pair whose [0] is a key and that equals (key, stored value).
-template <bool kItems>
-Outcome<bool> other_within(const MapValue& map, PyObject* other) {
-    return all_items(other, [&](py::Ref x) -> Outcome<bool> {
-        if constexpr (kItems) {
+    Py_ssize_t size() const { return static_cast<Py_ssize_t>(map.size()); }
+    Outcome<bool> within(PyObject* other) const {
+        return every_entry_in(map, other, key_object_of<MapRecord::Entry>);
+    }
+    Outcome<bool> holds_all_of(PyObject* other) const { return every_item_a_key_of(map, other); }
+};
+
+/// An ItemsView as a set: its elements are new (key, value) tuples; an item of another
+/// set belongs when its [0] is a key and it equals (key, stored value).
+struct ItemsViewReceiver {
+    const MapRecord& map;
+
+    Py_ssize_t size() const { return static_cast<Py_ssize_t>(map.size()); }
+    Outcome<bool> within(PyObject* other) const { return every_entry_in(map, other, pair_of); }
+    Outcome<bool> holds_all_of(PyObject* other) const {
+        return all_items(other, [this](py::Ref x) -> Outcome<bool> {
             auto pair = matching_pair(map, x.get());
             if (!pair.ok()) {
                 return std::move(pair).take_error();
             }
             return static_cast<bool>(pair.value());
-        } else {
-            auto key = Key::make(x.get());
-            if (!key.ok()) {
-                return std::move(key).take_error();
-            }
-            return map.contains(key.value());
-        }
-    });
-}
+        });
+    }
+};
 
 /// Comparison against any collections.abc.Set, as for HashTrieSet. KeysView equality
 /// walks `other`; ItemsView equality walks the view.
-template <bool kItems>
-Outcome<py::Ref> view_richcompare(PyObject* self, PyObject* other, int op) {
-    if (op == Py_NE) {
-        return set_not_equal(self, other);
-    }
-    ViewUse use(self);
-    const MapValue& map = use.map();
-    auto comparison =
-        reduce_set_comparison(other, op, static_cast<Py_ssize_t>(map.size()), kItems);
-    if (!comparison.ok()) {
-        return std::move(comparison).take_error();
-    }
-    const SetComparison how = comparison.value();
-    if (how.answered) {
-        return py::Ref::borrow(how.answer ? Py_True : Py_False);
-    }
-    auto within = how.containment == Containment::kSelfInOther ? view_within<kItems>(map, other)
-                                                               : other_within<kItems>(map, other);
-    if (!within.ok()) {
-        return std::move(within).take_error();
-    }
-    return py::Ref::borrow(within.value() ? Py_True : Py_False);
+Outcome<py::Ref> keys_richcompare(PyObject* self, PyObject* other, int op) {
+    return compare_as_sets(self, other, op, KeysViewReceiver{view_of(self)}, false);
+}
+Outcome<py::Ref> items_richcompare(PyObject* self, PyObject* other, int op) {
+    return compare_as_sets(self, other, op, ItemsViewReceiver{view_of(self)}, true);
 }
 
 PyMethodDef keys_view_methods[] = {
     {"intersection",
-     as_pycfunction(&fastcall<kKeysIntersection, Extras::kNone, view_method<keys_intersection_with>>),
+     as_pycfunction(&fastcall<kKeysIntersection, view_method<keys_intersection_with>>),
      METH_FASTCALL | METH_KEYWORDS, "intersection($self, other)\n--\n\n"},
-    {"union", as_pycfunction(&fastcall<kKeysUnion, Extras::kNone, view_method<keys_union_with>>),
+    {"union", as_pycfunction(&fastcall<kKeysUnion, view_method<keys_union_with>>),
      METH_FASTCALL | METH_KEYWORDS, "union($self, other)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyMethodDef items_view_methods[] = {
     {"intersection",
-     as_pycfunction(
-         &fastcall<kItemsIntersection, Extras::kNone, view_method<items_intersection_with>>),
+     as_pycfunction(&fastcall<kItemsIntersection, view_method<items_intersection_with>>),
      METH_FASTCALL | METH_KEYWORDS, "intersection($self, other)\n--\n\n"},
-    {"union", as_pycfunction(&fastcall<kItemsUnion, Extras::kNone, view_method<items_union_with>>),
+    {"union", as_pycfunction(&fastcall<kItemsUnion, view_method<items_union_with>>),
      METH_FASTCALL | METH_KEYWORDS, "union($self, other)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
@@ -468,7 +381,7 @@ PyType_Slot keys_view_slots[] = {
     {Py_sq_contains, as_slot(&contains<keys_contains>)},
     {Py_nb_and, as_slot(&binary<view_operator<kKeysViewClass, keys_intersection_with>>)},
     {Py_nb_or, as_slot(&binary<view_operator<kKeysViewClass, keys_union_with>>)},
-    {Py_tp_richcompare, as_slot(&richcompare<view_richcompare<false>>)},
+    {Py_tp_richcompare, as_slot(&richcompare<keys_richcompare>)},
     {0, nullptr},
 };
 
@@ -487,23 +400,33 @@ PyType_Slot items_view_slots[] = {
     {Py_sq_contains, as_slot(&contains<items_contains>)},
     {Py_nb_and, as_slot(&binary<view_operator<kItemsViewClass, items_intersection_with>>)},
     {Py_nb_or, as_slot(&binary<view_operator<kItemsViewClass, items_union_with>>)},
-    {Py_tp_richcompare, as_slot(&richcompare<view_richcompare<true>>)},
+    {Py_tp_richcompare, as_slot(&richcompare<items_richcompare>)},
     {0, nullptr},
 };
 
+/// The ClassSpec of a view class: an object holding a MapRecord, with no constructor.
+constexpr ClassSpec view_class(const char* qualified_name, PyType_Slot* slots) {
+    return ClassSpec{
+        .qualified_name = qualified_name,
+        .doc = nullptr,
+        .basic_size = sizeof(Instance<MapRecord>),
+        .slots = slots,
+        .dealloc = dealloc_instance<MapRecord>,
+    };
+}
+
 }  // namespace
 
-ClassSpec kKeysViewClass{"quil.KeysView", nullptr, sizeof(Instance<ViewPayload>), keys_view_slots,
-                         dealloc_instance<ViewPayload>, {}};
-ClassSpec kValuesViewClass{"quil.ValuesView", nullptr, sizeof(Instance<ViewPayload>),
-                           values_view_slots, dealloc_instance<ViewPayload>, {}};
-ClassSpec kItemsViewClass{"quil.ItemsView", nullptr, sizeof(Instance<ViewPayload>),
-                          items_view_slots, dealloc_instance<ViewPayload>, {}};
+ClassSpec kKeysViewClass = view_class("quil.KeysView", keys_view_slots);
+ClassSpec kValuesViewClass = view_class("quil.ValuesView", values_view_slots);
+ClassSpec kItemsViewClass = view_class("quil.ItemsView", items_view_slots);
 
-Outcome<py::Ref> map_keys(PyObject* self) { return new_view<kKeysViewClass>(map_value(self)); }
-Outcome<py::Ref> map_values(PyObject* self) {
-    return new_view<kValuesViewClass>(map_value(self));
+Outcome<py::Ref> new_keys_view(MapRecord map) { return new_view<kKeysViewClass>(std::move(map)); }
+Outcome<py::Ref> new_values_view(MapRecord map) {
+    return new_view<kValuesViewClass>(std::move(map));
 }
-Outcome<py::Ref> map_items(PyObject* self) { return new_view<kItemsViewClass>(map_value(self)); }
+Outcome<py::Ref> new_items_view(MapRecord map) {
+    return new_view<kItemsViewClass>(std::move(map));
+}
 
 }  // namespace quil

@@ -4,43 +4,42 @@
 #include <Python.h>
 
 #include "bridge/classes.hpp"
+#include "bridge/records.hpp"
+#include "bridge/repr.hpp"
 #include "bridge/sequence.hpp"
-#include "bridge/values.hpp"
-#include "classes/iterators.hpp"
+#include "bridge/walks.hpp"
 #include "runtime/adapters.hpp"
 
 namespace quil {
 
 namespace {
 
-QueueValue& queue_of(PyObject* self) { return payload_of<QueueValue>(self); }
+const QueueRecord& queue_of(PyObject* self) { return payload_of<QueueRecord>(self); }
 
-/// A new object holding `queue`, moved in (the caller keeps an empty value).
-Outcome<py::Ref> new_queue(QueueValue&& queue) {
+/// A new object holding `queue`, moved in (the caller keeps an empty record).
+Outcome<py::Ref> new_queue(QueueRecord&& queue) {
     return new_instance(type_for_operation(kQueueClass), std::move(queue));
 }
 
-constexpr ArgumentSpec kQueueNew{"Queue", "__new__"};
+constexpr ArgumentSpec kQueueNew{
+    .class_name = "Queue",
+    .method = "__new__",
+    .parameters = {},
+    .required_positional = 0,
+    .extras = Extras::kArgs,
+};
 
 /// One argument is iterated forwards (any iterable); any other number of arguments are
 /// the elements. The first element given is the oldest.
 Outcome<py::Ref> queue_new(PyTypeObject* type, const ParsedArgs& args) {
-    QueueValue queue;
-    Status built = put_constructor_elements(
-        args.extra_positional(),
-        [&](py::HeldRef element) { queue.enqueue_in_place(std::move(element)); });
-    if (!built.ok()) {
-        return std::move(built).take_error();
-    }
-    return new_instance(type, std::move(queue));
+    return new_from_arguments<QueueRecord>(
+        type, args.extra_positional(), [](QueueRecord& queue, py::HeldRef element) {
+            queue.enqueue_in_place(std::move(element));
+        });
 }
 
 Outcome<py::Ref> queue_peek(PyObject* self) {
-    const py::HeldRef* oldest = queue_of(self).peek();
-    if (oldest == nullptr) {
-        return PendingError::message(PyExc_IndexError, "peeked an empty queue");
-    }
-    return oldest->ref();
+    return peeked(queue_of(self).peek(), "peeked an empty queue");
 }
 
 Outcome<py::Ref> queue_is_empty(PyObject* self) {
@@ -48,7 +47,13 @@ Outcome<py::Ref> queue_is_empty(PyObject* self) {
 }
 
 constexpr std::string_view kEnqueueParameters[] = {"value"};
-constexpr ArgumentSpec kQueueEnqueue{"Queue", "enqueue", kEnqueueParameters, 0, 1};
+constexpr ArgumentSpec kQueueEnqueue{
+    .class_name = "Queue",
+    .method = "enqueue",
+    .parameters = kEnqueueParameters,
+    .required_positional = 1,
+    .extras = Extras::kNone,
+};
 
 Outcome<py::Ref> queue_enqueue(PyObject* self, const ParsedArgs& args) {
     return new_queue(queue_of(self).enqueue(py::HeldRef::borrow(args[0])));
@@ -63,27 +68,27 @@ Outcome<py::Ref> queue_dequeue(PyObject* self) {
 }
 
 Outcome<py::Ref> queue_repr(PyObject* self) {
-    return sequence_repr("Queue([", "])", elements_of(queue_of(self)));
+    return elements_repr("Queue([", "])", elements_of(queue_of(self)));
 }
 
 /// Length, and equality and the List hash element by element in queue order: two queues
 /// holding the same elements are equal however each splits them between its two lists.
 constexpr char kQueueName[] = "Queue";
-using QueueSlots = SequenceSlots<QueueValue, kQueueName>;
+using QueueSlots = SequenceSlots<QueueRecord, kQueueName>;
 
-Outcome<py::Ref> queue_iter(PyObject* self) { return make_queue_iterator(queue_of(self)); }
+Outcome<py::Ref> queue_iter(PyObject* self) { return new_queue_iterator(queue_of(self)); }
 
 PyMethodDef queue_methods[] = {
     {"peek", as_pycfunction(&noargs<queue_peek>), METH_NOARGS, "peek($self)\n--\n\n"},
     {"is_empty", as_pycfunction(&noargs<queue_is_empty>), METH_NOARGS, "is_empty($self)\n--\n\n"},
-    {"enqueue", as_pycfunction(&fastcall<kQueueEnqueue, Extras::kNone, queue_enqueue>),
+    {"enqueue", as_pycfunction(&fastcall<kQueueEnqueue, queue_enqueue>),
      METH_FASTCALL | METH_KEYWORDS, "enqueue($self, value)\n--\n\n"},
     {"dequeue", as_pycfunction(&noargs<queue_dequeue>), METH_NOARGS, "dequeue($self)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyType_Slot queue_slots[] = {
-    {Py_tp_new, as_slot(&constructor<kQueueNew, Extras::kArgs, queue_new>)},
+    {Py_tp_new, as_slot(&constructor<kQueueNew, queue_new>)},
     {Py_tp_methods, queue_methods},
     {Py_sq_length, as_slot(&length<QueueSlots::len>)},
     {Py_tp_repr, as_slot(&unary<queue_repr>)},
@@ -95,7 +100,12 @@ PyType_Slot queue_slots[] = {
 
 }  // namespace
 
-ClassSpec kQueueClass{"quil.Queue", "Queue(*elements)\n--\n\n",   sizeof(Instance<QueueValue>),
-                      queue_slots,  dealloc_instance<QueueValue>, {}};
+ClassSpec kQueueClass{
+    .qualified_name = "quil.Queue",
+    .doc = "Queue(*elements)\n--\n\n",
+    .basic_size = sizeof(Instance<QueueRecord>),
+    .slots = queue_slots,
+    .dealloc = dealloc_instance<QueueRecord>,
+};
 
 }  // namespace quil

@@ -1,19 +1,20 @@
 // HashTrieSet: construction, membership, persistent updates, repr, hash, pickling, set
-// algebra and comparisons. The views' algebra builds its results through set.hpp.
-#include "classes/set.hpp"
+// algebra and comparisons.
+#include <Python.h>
 
 #include <cstddef>
 #include <string>
 #include <type_traits>
 #include <utility>
 
+#include "bridge/bulk_insert.hpp"
 #include "bridge/classes.hpp"
 #include "bridge/hashing.hpp"
-#include "bridge/iterate.hpp"
-#include "bridge/lookahead.hpp"
-#include "bridge/sequence.hpp"
+#include "bridge/records.hpp"
+#include "bridge/repr.hpp"
 #include "bridge/set_compare.hpp"
-#include "classes/iterators.hpp"
+#include "bridge/trie_methods.hpp"
+#include "bridge/walks.hpp"
 #include "runtime/adapters.hpp"
 #include "runtime/errors.hpp"
 
@@ -21,20 +22,23 @@ namespace quil {
 
 namespace {
 
-const SetValue& set_of(PyObject* self) { return payload_of<SetValue>(self); }
+const SetRecord& set_of(PyObject* self) { return payload_of<SetRecord>(self); }
 
 PyTypeObject* set_type() { return type_for_operation(kHashTrieSetClass); }
 
-Outcome<py::Ref> set_result(SetValue set) { return new_instance(set_type(), std::move(set)); }
+/// Whether `object` is a HashTrieSet (the class cannot be subclassed).
+bool is_set_object(PyObject* object) { return Py_IS_TYPE(object, set_type()); }
+
+Outcome<py::Ref> set_result(SetRecord set) { return new_instance(set_type(), std::move(set)); }
 
 /// Builds a new set from elements given one at a time; all-inert input is built in one
-/// go (see TrieMaker).
-using SetMaker = TrieMaker<SetValue>;
+/// go (see BulkInsert).
+using SetBulkInsert = BulkInsert<SetRecord>;
 
 /// Where the elements of an iterable go: a fresh set being made, or a working copy
 /// changed in place. Either way an element equal to one already there replaces it.
-void put(SetMaker& maker, Key key) { maker.add(std::move(key)); }
-void put(SetValue& set, Key key) { set.insert_in_place(std::move(key)); }
+void put(SetBulkInsert& bulk, Key key) { bulk.add(std::move(key)); }
+void put(SetRecord& set, Key key) { set.insert_in_place(std::move(key)); }
 
 /// Hashes `item` and puts it into `sink`; takes over the caller's reference.
 template <class Sink>
@@ -51,7 +55,7 @@ Status put_item(Sink& sink, py::Ref item) {
 /// returned without a note; the sink is then only fit to be released.
 template <class Sink>
 Status put_all(Sink& sink, PyObject* iterable) {
-    if constexpr (std::is_same_v<Sink, SetMaker>) {
+    if constexpr (std::is_same_v<Sink, SetBulkInsert>) {
         sink.reserve(known_length(iterable));
     }
     return for_each_item(iterable,
@@ -61,20 +65,26 @@ Status put_all(Sink& sink, PyObject* iterable) {
 // ---------------------------------------------------------------- construction
 
 constexpr std::string_view kValueParameter[] = {"value"};
-constexpr ArgumentSpec kSetNew{"HashTrieSet", "__new__", kValueParameter, 0, 0};
+constexpr ArgumentSpec kSetNew{
+    .class_name = "HashTrieSet",
+    .method = "__new__",
+    .parameters = kValueParameter,
+    .required_positional = 0,
+    .extras = Extras::kNone,
+};
 
 /// Every argument is iterated and hashed afresh, a HashTrieSet included: the new set
 /// has its own HashBuilder, so nothing could be shared with the argument anyway.
 Outcome<py::Ref> set_new(PyTypeObject* type, const ParsedArgs& args) {
     PyObject* value = args[0];
     if (value == nullptr || value == Py_None) {
-        return new_instance(type, SetValue::create());
+        return new_instance(type, SetRecord::create());
     }
-    SetMaker maker;
-    if (Status built = put_all(maker, value); !built.ok()) {
+    SetBulkInsert bulk;
+    if (Status built = put_all(bulk, value); !built.ok()) {
         return std::move(built).take_error().with_note("value");
     }
-    return new_instance(type, std::move(maker).finish());
+    return new_instance(type, std::move(bulk).finish());
 }
 
 // ---------------------------------------------------------------- membership
@@ -89,14 +99,38 @@ Outcome<bool> set_contains(PyObject* self, PyObject* object) {
 
 Outcome<Py_ssize_t> set_len(PyObject* self) { return static_cast<Py_ssize_t>(set_of(self).size()); }
 
-Outcome<py::Ref> set_iter(PyObject* self) { return make_set_iterator(set_of(self)); }
+Outcome<py::Ref> set_iter(PyObject* self) { return new_set_iterator(set_of(self)); }
 
 // ---------------------------------------------------------------- updates
 
-constexpr ArgumentSpec kSetInsert{"HashTrieSet", "insert", kValueParameter, 0, 1};
-constexpr ArgumentSpec kSetDiscard{"HashTrieSet", "discard", kValueParameter, 0, 1};
-constexpr ArgumentSpec kSetRemove{"HashTrieSet", "remove", kValueParameter, 0, 1};
-constexpr ArgumentSpec kSetUpdate{"HashTrieSet", "update"};
+constexpr ArgumentSpec kSetInsert{
+    .class_name = "HashTrieSet",
+    .method = "insert",
+    .parameters = kValueParameter,
+    .required_positional = 1,
+    .extras = Extras::kNone,
+};
+constexpr ArgumentSpec kSetDiscard{
+    .class_name = "HashTrieSet",
+    .method = "discard",
+    .parameters = kValueParameter,
+    .required_positional = 1,
+    .extras = Extras::kNone,
+};
+constexpr ArgumentSpec kSetRemove{
+    .class_name = "HashTrieSet",
+    .method = "remove",
+    .parameters = kValueParameter,
+    .required_positional = 1,
+    .extras = Extras::kNone,
+};
+constexpr ArgumentSpec kSetUpdate{
+    .class_name = "HashTrieSet",
+    .method = "update",
+    .parameters = {},
+    .required_positional = 0,
+    .extras = Extras::kArgs,
+};
 
 /// The new object takes the place of an equal element already present.
 Outcome<py::Ref> set_insert(PyObject* self, const ParsedArgs& args) {
@@ -107,30 +141,21 @@ Outcome<py::Ref> set_insert(PyObject* self, const ParsedArgs& args) {
     return set_result(set_of(self).insert(std::move(key).take_value()));
 }
 
-/// remove and discard look the element up, then remove it: a stored element's __eq__
-/// runs in both steps. An absent element gives KeyError(value), or for discard a new
-/// object sharing the receiver's record.
-template <bool kMissingIsError>
-Outcome<py::Ref> set_remove_element(PyObject* self, const ParsedArgs& args) {
-    auto key = Key::make_argument(args[0], "value");
-    if (!key.ok()) {
-        return std::move(key).take_error();
+/// remove (kRaise) and discard (kIgnore); see without_key. For discard an absent
+/// element gives a new object sharing the receiver's record.
+template <MissingKey kMissing>
+Outcome<py::Ref> set_remove(PyObject* self, const ParsedArgs& args) {
+    auto result = without_key(set_of(self), args[0], "value", kMissing);
+    if (!result.ok()) {
+        return std::move(result).take_error();
     }
-    const SetValue& set = set_of(self);
-    if (set.lookup(key.value()) != nullptr) {
-        return set_result(set.remove(key.value()));
-    }
-    if constexpr (kMissingIsError) {
-        return PendingError::object(PyExc_KeyError, py::Ref::borrow(args[0]));
-    } else {
-        return set_result(set);
-    }
+    return set_result(std::move(result).take_value());
 }
 
 /// update(*iterables): every element of every argument, in order, into a copy of the
 /// receiver. Only paths still shared with the receiver are copied, each once.
 Outcome<py::Ref> set_update(PyObject* self, const ParsedArgs& args) {
-    SetValue result = set_of(self);
+    SetRecord result = set_of(self);
     for (PyObject* iterable : args.extra_positional()) {
         if (Status status = put_all(result, iterable); !status.ok()) {
             return std::move(status).take_error();
@@ -142,8 +167,8 @@ Outcome<py::Ref> set_update(PyObject* self, const ParsedArgs& args) {
 // ---------------------------------------------------------------- protocols
 
 Outcome<py::Ref> set_repr(PyObject* self) {
-    Lookahead<SetValue> walk(set_of(self));
-    return sequence_repr("HashTrieSet({", "})", [&walk]() -> PyObject* {
+    Lookahead<SetRecord> walk(set_of(self));
+    return elements_repr("HashTrieSet({", "})", [&walk]() -> PyObject* {
         const auto* entry = walk.next();
         return entry != nullptr ? entry->key().object() : nullptr;
     });
@@ -152,7 +177,7 @@ Outcome<py::Ref> set_repr(PyObject* self) {
 /// frozenset's hash of the cached element hashes: equal sets hash alike whatever their
 /// HashBuilders, and hash(s) == hash(frozenset(s)). Runs no Python code.
 Outcome<Py_hash_t> set_hash(PyObject* self) {
-    const SetValue& set = set_of(self);
+    const SetRecord& set = set_of(self);
     std::uint64_t acc = 0;
     // Note: a plain walk. The hash reads only the entry blocks, so the lookahead's
     // prefetching of the element objects would be wasted traffic (measured slower).
@@ -165,13 +190,13 @@ Outcome<Py_hash_t> set_hash(PyObject* self) {
 
 /// (HashTrieSet, ([elements in trie order],)): unpickling calls the constructor.
 Outcome<py::Ref> set_reduce(PyObject* self) {
-    const SetValue& set = set_of(self);
+    const SetRecord& set = set_of(self);
     py::Ref elements = py::Ref::steal(PyList_New(static_cast<Py_ssize_t>(set.size())));
     if (!elements) {
         panic("could not build the pickled form of a HashTrieSet");
     }
     Py_ssize_t index = 0;
-    Lookahead<SetValue> walk(set);
+    Lookahead<SetRecord> walk(set);
     while (const auto* entry = walk.next()) {
         PyList_SET_ITEM(elements.get(), index++, Py_NewRef(entry->key().object()));
     }
@@ -192,39 +217,47 @@ Outcome<py::Ref> set_reduce(PyObject* self) {
 // operand is copied once, on first touch. The walks run ahead of the work (Lookahead),
 // so the walked entries and their objects are already on their way into the cache.
 
-/// Copies the larger operand and inserts the other's elements. On a tie o is copied and
-/// s walked, so s's objects win. An element of a built-in type that equals itself (not a
-/// float or complex, which may be NaN) whose very object the copy already holds as a
-/// single leaf is left alone: re-inserting it would run no Python code, leave it where it
-/// is and change nothing but the entry block (sets built from the same data share most
-/// of their objects). Anywhere else the insertion runs: it can call __eq__, move the
-/// element to the front of its collision bucket, or add a NaN a second time.
-SetValue set_union(const SetValue& s, const SetValue& o) {
-    const bool s_larger = s.size() > o.size();
-    SetValue result = s_larger ? s : o;
-    Lookahead<SetValue> walk(s_larger ? o : s);
+/// A copy of `copied` into which `each(copy, key)` puts every key of `walked`, in trie
+/// order.
+template <class Each>
+SetRecord walk_into_copy(const SetRecord& copied, const SetRecord& walked, Each each) {
+    SetRecord result = copied;
+    Lookahead<SetRecord> walk(walked);
     while (const auto* entry = walk.next()) {
-        const Key& key = entry->key();
-        if (Key::equal_to_itself_by_type(Py_TYPE(key.object()))) {
-            const auto found = result.find(key);
-            if (found.entry != nullptr && !found.in_bucket &&
-                found.entry->key().object() == key.object()) {
-                continue;
-            }
-        }
-        result.insert_in_place(Key(key));
+        each(result, entry->key());
     }
     return result;
 }
 
+/// Copies the larger operand and inserts the other's elements. On a tie o is copied and
+/// s walked, so s's objects win. An element that equals itself silently (Key) whose very
+/// object the copy already holds, with no other element sharing its trie hash, is left
+/// alone: re-inserting it would run no Python code, leave it where it is and change
+/// nothing but the entry block (sets built from the same data share most of their
+/// objects). Anywhere else the insertion runs: it can call __eq__, move the element to
+/// the front of the elements sharing its trie hash, or add a NaN a second time.
+SetRecord set_union(const SetRecord& s, const SetRecord& o) {
+    const bool s_larger = s.size() > o.size();
+    const auto insert = [](SetRecord& result, const Key& key) {
+        if (key.equals_itself_silently()) {
+            const auto* stored = result.lookup_unique_hash(key);
+            if (stored != nullptr && stored->key().object() == key.object()) {
+                return;
+            }
+        }
+        result.insert_in_place(Key(key));
+    };
+    return walk_into_copy(s_larger ? s : o, s_larger ? o : s, insert);
+}
+
 /// Walks the smaller operand (s on a tie) and keeps what the larger holds, in a fresh
 /// record: the walked operand's objects, a new HashBuilder.
-SetValue set_intersection(const SetValue& s, const SetValue& o) {
+SetRecord set_intersection(const SetRecord& s, const SetRecord& o) {
     const bool s_walked = s.size() <= o.size();
-    const SetValue& walked = s_walked ? s : o;
-    const SetValue& probed = s_walked ? o : s;
-    SetMaker result;
-    Lookahead<SetValue> walk(walked);
+    const SetRecord& walked = s_walked ? s : o;
+    const SetRecord& probed = s_walked ? o : s;
+    SetBulkInsert result;
+    Lookahead<SetRecord> walk(walked);
     while (const auto* entry = walk.next()) {
         if (probed.contains(entry->key())) {
             result.add(Key(entry->key()));
@@ -234,27 +267,21 @@ SetValue set_intersection(const SetValue& s, const SetValue& o) {
 }
 
 /// A copy of s without o's elements; the cost follows |o| whatever the sizes.
-SetValue set_difference(const SetValue& s, const SetValue& o) {
-    SetValue result = s;
-    Lookahead<SetValue> walk(o);
-    while (const auto* entry = walk.next()) {
-        result.remove_in_place(entry->key());
-    }
-    return result;
+SetRecord set_difference(const SetRecord& s, const SetRecord& o) {
+    return walk_into_copy(s, o, [](SetRecord& result, const Key& key) {
+        result.remove_in_place(key);
+    });
 }
 
 /// Copies the larger operand (o on a tie) and toggles each element of the other one:
-/// removed when the working copy holds it, inserted otherwise. For built-in value types
-/// the removal itself is the membership test (one search instead of two); elements whose
-/// comparison runs Python code are looked up first, so their __eq__ runs as often as
-/// the test-then-toggle says.
-SetValue set_symmetric_difference(const SetValue& s, const SetValue& o) {
+/// removed when the working copy holds it, inserted otherwise. For elements that equal
+/// themselves silently the removal itself is the membership test (one search instead of
+/// two); other elements are looked up first, so an __eq__ of Python code runs as often
+/// as the test-then-toggle says.
+SetRecord set_symmetric_difference(const SetRecord& s, const SetRecord& o) {
     const bool s_larger = s.size() > o.size();
-    SetValue result = s_larger ? s : o;
-    Lookahead<SetValue> walk(s_larger ? o : s);
-    while (const auto* entry = walk.next()) {
-        const Key& key = entry->key();
-        if (!key.self_comparison_runs_code()) {
+    const auto toggle = [](SetRecord& result, const Key& key) {
+        if (key.equals_itself_silently()) {
             if (!result.remove_in_place(key)) {
                 result.insert_in_place(Key(key));
             }
@@ -263,11 +290,11 @@ SetValue set_symmetric_difference(const SetValue& s, const SetValue& o) {
         } else {
             result.insert_in_place(Key(key));
         }
-    }
-    return result;
+    };
+    return walk_into_copy(s_larger ? s : o, s_larger ? o : s, toggle);
 }
 
-using Algebra = SetValue (*)(const SetValue&, const SetValue&);
+using Algebra = SetRecord (*)(const SetRecord&, const SetRecord&);
 
 /// The method form: `other` must be a HashTrieSet, else TypeError noting "other".
 template <Algebra Operation>
@@ -290,111 +317,102 @@ Outcome<py::Ref> set_algebra_operator(PyObject* left, PyObject* right) {
 }
 
 constexpr std::string_view kOtherParameter[] = {"other"};
-constexpr ArgumentSpec kSetUnion{"HashTrieSet", "union", kOtherParameter, 0, 1};
-constexpr ArgumentSpec kSetIntersection{"HashTrieSet", "intersection", kOtherParameter, 0, 1};
-constexpr ArgumentSpec kSetDifference{"HashTrieSet", "difference", kOtherParameter, 0, 1};
-constexpr ArgumentSpec kSetSymmetricDifference{"HashTrieSet", "symmetric_difference",
-                                               kOtherParameter, 0, 1};
+constexpr ArgumentSpec kSetUnion{
+    .class_name = "HashTrieSet",
+    .method = "union",
+    .parameters = kOtherParameter,
+    .required_positional = 1,
+    .extras = Extras::kNone,
+};
+constexpr ArgumentSpec kSetIntersection{
+    .class_name = "HashTrieSet",
+    .method = "intersection",
+    .parameters = kOtherParameter,
+    .required_positional = 1,
+    .extras = Extras::kNone,
+};
+constexpr ArgumentSpec kSetDifference{
+    .class_name = "HashTrieSet",
+    .method = "difference",
+    .parameters = kOtherParameter,
+    .required_positional = 1,
+    .extras = Extras::kNone,
+};
+constexpr ArgumentSpec kSetSymmetricDifference{
+    .class_name = "HashTrieSet",
+    .method = "symmetric_difference",
+    .parameters = kOtherParameter,
+    .required_positional = 1,
+    .extras = Extras::kNone,
+};
 
 // ---------------------------------------------------------------- comparison
 
-/// Whether every element of `set` is in `other` (`in` on other). Another HashTrieSet is
-/// probed with the cached keys, so no element is hashed again.
-Outcome<bool> is_subset_of(const SetValue& set, PyObject* other) {
-    Lookahead<SetValue> walk(set);
-    if (is_set_object(other)) {
-        const SetValue& superset = set_of(other);
-        while (const auto* entry = walk.next()) {
-            if (!superset.contains(entry->key())) {
-                return false;
-            }
-        }
-        return true;
-    }
+/// Whether every element of `walked` is in `probed`, probing with the cached keys, so no
+/// element is hashed again.
+bool all_elements_in(const SetRecord& walked, const SetRecord& probed) {
+    Lookahead<SetRecord> walk(walked);
     while (const auto* entry = walk.next()) {
-        const int found = PySequence_Contains(other, entry->key().object());
-        if (found < 0) {
-            return PendingError::fetch();
-        }
-        if (found == 0) {
+        if (!probed.contains(entry->key())) {
             return false;
         }
     }
     return true;
 }
 
-/// Whether every element of `other` (iterated) is in `set`.
-Outcome<bool> is_superset_of(const SetValue& set, PyObject* other) {
-    if (is_set_object(other)) {
-        Lookahead<SetValue> walk(set_of(other));
-        while (const auto* entry = walk.next()) {
-            if (!set.contains(entry->key())) {
-                return false;
-            }
+/// A HashTrieSet as a SetReceiver; another HashTrieSet is compared through its record.
+struct HashTrieSetReceiver {
+    const SetRecord& set;
+
+    Py_ssize_t size() const { return static_cast<Py_ssize_t>(set.size()); }
+    /// `in` on `other` for each element.
+    Outcome<bool> within(PyObject* other) const {
+        if (is_set_object(other)) {
+            return all_elements_in(set, set_of(other));
         }
-        return true;
+        return every_entry_in(set, other, key_object_of<SetRecord::Entry>);
     }
-    return all_items(other, [&](py::Ref item) -> Outcome<bool> {
-        auto key = Key::make(item.get());
-        if (!key.ok()) {
-            return std::move(key).take_error();
+    /// Each element of `other`, iterated and hashed, looked up in the set.
+    Outcome<bool> holds_all_of(PyObject* other) const {
+        if (is_set_object(other)) {
+            return all_elements_in(set_of(other), set);
         }
-        return set.contains(key.value());
-    });
-}
+        return every_item_a_key_of(set, other);
+    }
+};
 
 /// Set comparison against any collections.abc.Set; anything else compares False (never
 /// NotImplemented), and != is always the negation of ==. Equality walks `other`.
 Outcome<py::Ref> set_richcompare(PyObject* self, PyObject* other, int op) {
-    if (op == Py_NE) {
-        return set_not_equal(self, other);
-    }
-    const SetValue& set = set_of(self);
-    auto comparison =
-        reduce_set_comparison(other, op, static_cast<Py_ssize_t>(set.size()), false);
-    if (!comparison.ok()) {
-        return std::move(comparison).take_error();
-    }
-    const SetComparison how = comparison.value();
-    if (how.answered) {
-        return py::Ref::borrow(how.answer ? Py_True : Py_False);
-    }
-    auto contained = how.containment == Containment::kSelfInOther ? is_subset_of(set, other)
-                                                                  : is_superset_of(set, other);
-    if (!contained.ok()) {
-        return std::move(contained).take_error();
-    }
-    return py::Ref::borrow(contained.value() ? Py_True : Py_False);
+    return compare_as_sets(self, other, op, HashTrieSetReceiver{set_of(self)}, false);
 }
 
 PyMethodDef set_methods[] = {
-    {"insert", as_pycfunction(&fastcall<kSetInsert, Extras::kNone, set_insert>),
-     METH_FASTCALL | METH_KEYWORDS, "insert($self, value)\n--\n\n"},
-    {"discard", as_pycfunction(&fastcall<kSetDiscard, Extras::kNone, set_remove_element<false>>),
+    {"insert", as_pycfunction(&fastcall<kSetInsert, set_insert>), METH_FASTCALL | METH_KEYWORDS,
+     "insert($self, value)\n--\n\n"},
+    {"discard", as_pycfunction(&fastcall<kSetDiscard, set_remove<MissingKey::kIgnore>>),
      METH_FASTCALL | METH_KEYWORDS, "discard($self, value)\n--\n\n"},
-    {"remove", as_pycfunction(&fastcall<kSetRemove, Extras::kNone, set_remove_element<true>>),
+    {"remove", as_pycfunction(&fastcall<kSetRemove, set_remove<MissingKey::kRaise>>),
      METH_FASTCALL | METH_KEYWORDS, "remove($self, value)\n--\n\n"},
-    {"update", as_pycfunction(&fastcall<kSetUpdate, Extras::kArgs, set_update>),
-     METH_FASTCALL | METH_KEYWORDS, "update($self, *iterables)\n--\n\n"},
+    {"update", as_pycfunction(&fastcall<kSetUpdate, set_update>), METH_FASTCALL | METH_KEYWORDS,
+     "update($self, *iterables)\n--\n\n"},
     {"__reduce__", as_pycfunction(&noargs<set_reduce>), METH_NOARGS, "__reduce__($self)\n--\n\n"},
-    {"difference",
-     as_pycfunction(&fastcall<kSetDifference, Extras::kNone, set_algebra_method<set_difference>>),
+    {"difference", as_pycfunction(&fastcall<kSetDifference, set_algebra_method<set_difference>>),
      METH_FASTCALL | METH_KEYWORDS, "difference($self, other)\n--\n\n"},
     {"intersection",
-     as_pycfunction(
-         &fastcall<kSetIntersection, Extras::kNone, set_algebra_method<set_intersection>>),
+     as_pycfunction(&fastcall<kSetIntersection, set_algebra_method<set_intersection>>),
      METH_FASTCALL | METH_KEYWORDS, "intersection($self, other)\n--\n\n"},
     {"symmetric_difference",
-     as_pycfunction(&fastcall<kSetSymmetricDifference, Extras::kNone,
-                              set_algebra_method<set_symmetric_difference>>),
+     as_pycfunction(
+         &fastcall<kSetSymmetricDifference, set_algebra_method<set_symmetric_difference>>),
      METH_FASTCALL | METH_KEYWORDS, "symmetric_difference($self, other)\n--\n\n"},
-    {"union", as_pycfunction(&fastcall<kSetUnion, Extras::kNone, set_algebra_method<set_union>>),
+    {"union", as_pycfunction(&fastcall<kSetUnion, set_algebra_method<set_union>>),
      METH_FASTCALL | METH_KEYWORDS, "union($self, other)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyType_Slot set_slots[] = {
-    {Py_tp_new, as_slot(&constructor<kSetNew, Extras::kNone, set_new>)},
+    {Py_tp_new, as_slot(&constructor<kSetNew, set_new>)},
     {Py_tp_methods, set_methods},
     {Py_sq_contains, as_slot(&contains<set_contains>)},
     {Py_mp_length, as_slot(&length<set_len>)},
@@ -411,17 +429,14 @@ PyType_Slot set_slots[] = {
 
 }  // namespace
 
-Outcome<py::Ref> new_set_object(SetValue set) { return set_result(std::move(set)); }
+ClassSpec kHashTrieSetClass{
+    .qualified_name = "quil.HashTrieSet",
+    .doc = "HashTrieSet(value=None)\n--\n\n",
+    .basic_size = sizeof(Instance<SetRecord>),
+    .slots = set_slots,
+    .dealloc = dealloc_instance<SetRecord>,
+};
 
-bool is_set_object(PyObject* object) {
-    PyTypeObject* type = set_type();
-    return Py_TYPE(object) == type || PyType_IsSubtype(Py_TYPE(object), type) != 0;
-}
-
-const SetValue& set_value(PyObject* set_object) { return set_of(set_object); }
-
-ClassSpec kHashTrieSetClass{"quil.HashTrieSet",         "HashTrieSet(value=None)\n--\n\n",
-                            sizeof(Instance<SetValue>), set_slots,
-                            dealloc_instance<SetValue>, {}};
+Outcome<py::Ref> new_set_object(SetRecord set) { return set_result(std::move(set)); }
 
 }  // namespace quil

@@ -6,43 +6,40 @@
 #include <vector>
 
 #include "bridge/classes.hpp"
+#include "bridge/records.hpp"
+#include "bridge/repr.hpp"
 #include "bridge/sequence.hpp"
-#include "bridge/values.hpp"
-#include "classes/iterators.hpp"
 #include "runtime/adapters.hpp"
 
 namespace quil {
 
 namespace {
 
-StackValue& stack_of(PyObject* self) { return payload_of<StackValue>(self); }
+const StackRecord& stack_of(PyObject* self) { return payload_of<StackRecord>(self); }
 
-/// A new object holding `stack`, moved in (the caller keeps an empty value).
-Outcome<py::Ref> new_stack(StackValue&& stack) {
+/// A new object holding `stack`, moved in (the caller keeps an empty record).
+Outcome<py::Ref> new_stack(StackRecord&& stack) {
     return new_instance(type_for_operation(kStackClass), std::move(stack));
 }
 
-constexpr ArgumentSpec kStackNew{"Stack", "__new__"};
+constexpr ArgumentSpec kStackNew{
+    .class_name = "Stack",
+    .method = "__new__",
+    .parameters = {},
+    .required_positional = 0,
+    .extras = Extras::kArgs,
+};
 
 /// One argument is iterated forwards (any iterable); any other number of arguments are
 /// the elements. Each is pushed in turn, so the last one given ends on top.
 Outcome<py::Ref> stack_new(PyTypeObject* type, const ParsedArgs& args) {
-    StackValue stack;
-    Status built = put_constructor_elements(
-        args.extra_positional(),
-        [&](py::HeldRef element) { stack.push_in_place(std::move(element)); });
-    if (!built.ok()) {
-        return std::move(built).take_error();
-    }
-    return new_instance(type, std::move(stack));
+    return new_from_arguments<StackRecord>(
+        type, args.extra_positional(),
+        [](StackRecord& stack, py::HeldRef element) { stack.push_in_place(std::move(element)); });
 }
 
 Outcome<py::Ref> stack_peek(PyObject* self) {
-    const py::HeldRef* top = stack_of(self).peek();
-    if (top == nullptr) {
-        return PendingError::message(PyExc_IndexError, "peeked an empty stack");
-    }
-    return top->ref();
+    return peeked(stack_of(self).peek(), "peeked an empty stack");
 }
 
 Outcome<py::Ref> stack_pop(PyObject* self) {
@@ -54,13 +51,19 @@ Outcome<py::Ref> stack_pop(PyObject* self) {
 }
 
 constexpr std::string_view kPushParameters[] = {"other"};
-constexpr ArgumentSpec kStackPush{"Stack", "push", kPushParameters, 0, 1};
+constexpr ArgumentSpec kStackPush{
+    .class_name = "Stack",
+    .method = "push",
+    .parameters = kPushParameters,
+    .required_positional = 1,
+    .extras = Extras::kNone,
+};
 
 Outcome<py::Ref> stack_push(PyObject* self, const ParsedArgs& args) {
     return new_stack(stack_of(self).push(py::HeldRef::borrow(args[0])));
 }
 
-/// A Stack's value is its list and nothing else (a Stack object has a List object's
+/// A Stack's record is its list and nothing else (a Stack object has a List object's
 /// memory form), so the length is the list's, read as List reads it.
 Outcome<Py_ssize_t> stack_len(PyObject* self) {
     return static_cast<Py_ssize_t>(stack_of(self).list().len());
@@ -70,40 +73,37 @@ Outcome<Py_ssize_t> stack_len(PyObject* self) {
 /// the stack. The element texts are asked for from the top down, as every other walk of
 /// a stack goes, and joined in reverse.
 Outcome<py::Ref> stack_repr(PyObject* self) {
-    const StackValue& stack = stack_of(self);
+    const StackRecord& stack = stack_of(self);
     std::vector<std::string> texts;
     texts.reserve(stack.len());
     for (const py::HeldRef& element : stack) {
         append_element_repr(texts.emplace_back(), element.get());
     }
-    std::string text = "Stack([";
-    for (auto it = texts.rbegin(); it != texts.rend(); ++it) {
-        if (it != texts.rbegin()) {
-            text += ", ";
-        }
-        text += *it;
-    }
-    text += "])";
-    return text_result(text);
+    return joined_repr(
+        "Stack([", "])",
+        [it = texts.crbegin(), end = texts.crend()]() mutable -> const std::string* {
+            return it != end ? &*it++ : nullptr;
+        },
+        [](std::string& text, const std::string* piece) { text += *piece; });
 }
 
 /// Equality and the List hash from the top down: a Stack hashes like the List of its
 /// list.
 constexpr char kStackName[] = "Stack";
-using StackSlots = SequenceSlots<StackValue, kStackName>;
+using StackSlots = SequenceSlots<StackRecord, kStackName>;
 
-Outcome<py::Ref> stack_iter(PyObject* self) { return make_stack_iterator(stack_of(self)); }
+Outcome<py::Ref> stack_iter(PyObject* self) { return new_stack_iterator(stack_of(self)); }
 
 PyMethodDef stack_methods[] = {
     {"peek", as_pycfunction(&noargs<stack_peek>), METH_NOARGS, "peek($self)\n--\n\n"},
     {"pop", as_pycfunction(&noargs<stack_pop>), METH_NOARGS, "pop($self)\n--\n\n"},
-    {"push", as_pycfunction(&fastcall<kStackPush, Extras::kNone, stack_push>),
+    {"push", as_pycfunction(&fastcall<kStackPush, stack_push>),
      METH_FASTCALL | METH_KEYWORDS, "push($self, other)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyType_Slot stack_slots[] = {
-    {Py_tp_new, as_slot(&constructor<kStackNew, Extras::kArgs, stack_new>)},
+    {Py_tp_new, as_slot(&constructor<kStackNew, stack_new>)},
     {Py_tp_methods, stack_methods},
     {Py_sq_length, as_slot(&length<stack_len>)},
     {Py_tp_repr, as_slot(&unary<stack_repr>)},
@@ -115,7 +115,12 @@ PyType_Slot stack_slots[] = {
 
 }  // namespace
 
-ClassSpec kStackClass{"quil.Stack", "Stack(*args)\n--\n\n",       sizeof(Instance<StackValue>),
-                      stack_slots,  dealloc_instance<StackValue>, {}};
+ClassSpec kStackClass{
+    .qualified_name = "quil.Stack",
+    .doc = "Stack(*args)\n--\n\n",
+    .basic_size = sizeof(Instance<StackRecord>),
+    .slots = stack_slots,
+    .dealloc = dealloc_instance<StackRecord>,
+};
 
 }  // namespace quil

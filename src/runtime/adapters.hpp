@@ -3,19 +3,24 @@
 // its error sentinel, and nothing else; the implementations are ordinary typed
 // functions returning Outcome<T>.
 //
-//   form          used for                                   implementation signature
-//   unary         tp_repr, tp_iter, tp_iternext              Outcome<py::Ref>(PyObject* self)
-//   noargs        METH_NOARGS methods                        Outcome<py::Ref>(PyObject* self)
-//   getter        tp_getset getters                          Outcome<py::Ref>(PyObject* self)
-//   binary        mp_subscript, nb_and/or/xor/subtract       Outcome<py::Ref>(PyObject*, PyObject*)
-//   contains      sq_contains                                Outcome<bool>(PyObject*, PyObject*)
-//   length        mp_length, sq_length                       Outcome<Py_ssize_t>(PyObject*)
-//   hash          tp_hash                                    Outcome<Py_hash_t>(PyObject*)
-//   richcompare   tp_richcompare                             Outcome<py::Ref>(PyObject*, PyObject*, int)
-//   fastcall      METH_FASTCALL | METH_KEYWORDS (+METH_CLASS) Outcome<py::Ref>(PyObject*, const ParsedArgs&)
-//   tuplecall     METH_VARARGS | METH_KEYWORDS               Outcome<py::Ref>(PyObject*, PyObject*, PyObject*)
-//   constructor   tp_new                                     Outcome<py::Ref>(PyTypeObject*, const ParsedArgs&)
-//   exec_step     Py_mod_exec                                Status(PyObject* module)
+//   form         used for                          implementation signature
+//   unary        tp_repr, tp_iter, tp_iternext     Outcome<py::Ref>(PyObject* self)
+//   noargs       METH_NOARGS methods               Outcome<py::Ref>(PyObject* self)
+//   getter       tp_getset getters                 Outcome<py::Ref>(PyObject* self)
+//   binary       mp_subscript, nb_and/or/xor/sub   Outcome<py::Ref>(PyObject*, PyObject*)
+//   contains     sq_contains                       Outcome<bool>(PyObject*, PyObject*)
+//   length       mp_length, sq_length              Outcome<Py_ssize_t>(PyObject*)
+//   hash         tp_hash                           Outcome<Py_hash_t>(PyObject*)
+//   richcompare  tp_richcompare                    Outcome<py::Ref>(PyObject*, PyObject*, int)
+//   fastcall     METH_FASTCALL | METH_KEYWORDS     Outcome<py::Ref>(PyObject*, const ParsedArgs&)
+//                (+METH_CLASS)
+//   tuplecall    METH_VARARGS | METH_KEYWORDS      Outcome<py::Ref>(PyObject*, PyObject*,
+//                                                                   PyObject*)
+//   constructor  tp_new                            Outcome<py::Ref>(PyTypeObject*,
+//                                                                   const ParsedArgs&)
+//   exec_step    Py_mod_exec                       Status(PyObject* module)
+//
+// fastcall and constructor parse against a static ArgumentSpec first (args.hpp).
 //
 // An empty py::Ref as a success value means "no result, no error": tp_iternext uses
 // it for the end of iteration.
@@ -119,11 +124,11 @@ PyObject* richcompare(PyObject* self, PyObject* other, int op) noexcept {
     return run_frame<PyObject*>([&] { return Impl(self, other, op); });
 }
 
-template <const ArgumentSpec& Spec, Extras E, auto Impl>
+template <const ArgumentSpec& Spec, auto Impl>
 PyObject* fastcall(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                    PyObject* kwnames) noexcept {
     return run_frame<PyObject*>([&]() -> Outcome<py::Ref> {
-        auto parsed = parse_fastcall(Spec, E, args, nargs, kwnames);
+        auto parsed = parse_fastcall(Spec, args, nargs, kwnames);
         if (!parsed.ok()) {
             return std::move(parsed).take_error();
         }
@@ -136,14 +141,14 @@ PyObject* tuplecall(PyObject* self, PyObject* args, PyObject* kwargs) noexcept {
     return run_frame<PyObject*>([&] { return Impl(self, args, kwargs); });
 }
 
-template <const ArgumentSpec& Spec, Extras E, auto Impl>
-PyObject* constructor(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
+template <const ArgumentSpec& Spec, auto Impl>
+PyObject* constructor(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
     return run_frame<PyObject*>([&]() -> Outcome<py::Ref> {
-        auto parsed = parse_tuple(Spec, E, args, kwargs);
+        auto parsed = parse_tuple(Spec, args, kwargs);
         if (!parsed.ok()) {
             return std::move(parsed).take_error();
         }
-        return Impl(subtype, parsed.value());
+        return Impl(type, parsed.value());
     });
 }
 

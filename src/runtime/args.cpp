@@ -10,16 +10,9 @@ namespace quil {
 
 namespace {
 
-/// "{C}.{m}()" or "{m}()".
+/// "{C}.{m}()".
 std::string display_name(const ArgumentSpec& spec) {
-    std::string name;
-    if (spec.class_name != nullptr) {
-        name += spec.class_name;
-        name += '.';
-    }
-    name += spec.method_name;
-    name += "()";
-    return name;
+    return std::string(spec.class_name) + '.' + spec.method + "()";
 }
 
 /// 'a'; 'a' and 'b'; 'a', 'b', and 'c'.
@@ -47,21 +40,21 @@ std::string name_list(const std::vector<std::string_view>& names) {
 }
 
 [[gnu::cold]] PendingError too_many(const ArgumentSpec& spec, std::size_t given) {
-    const std::size_t count = spec.positional.size();
+    const std::size_t count = spec.parameters.size();
     std::string text = display_name(spec) + " takes ";
-    if (spec.required < count) {
-        text += "from " + std::to_string(spec.required) + " to ";
+    if (spec.required_positional < count) {
+        text += "from " + std::to_string(spec.required_positional) + " to ";
     }
     text += std::to_string(count) + " positional arguments but " + std::to_string(given) +
             (given == 1 ? " was given" : " were given");
     return argument_error(std::move(text));
 }
 
-[[gnu::cold]] PendingError missing(const ArgumentSpec& spec, const char* kind,
+[[gnu::cold]] PendingError missing(const ArgumentSpec& spec,
                                    const std::vector<std::string_view>& names) {
     return argument_error(display_name(spec) + " missing " + std::to_string(names.size()) +
-                          " required " + kind + (names.size() == 1 ? " argument: " : " arguments: ") +
-                          name_list(names));
+                          " required positional" +
+                          (names.size() == 1 ? " argument: " : " arguments: ") + name_list(names));
 }
 
 }  // namespace
@@ -69,10 +62,10 @@ std::string name_list(const std::vector<std::string_view>& names) {
 /// Shared by both forms: slots are filled positionally first, then keyword by keyword.
 class ArgumentParser {
 public:
-    ArgumentParser(const ArgumentSpec& spec, Extras extras) : spec_(spec), extras_(extras) {}
+    explicit ArgumentParser(const ArgumentSpec& spec) : spec_(spec) {}
 
     Outcome<Unit> positional(PyObject* const* args, std::size_t nargs) {
-        const std::size_t count = spec_.positional.size();
+        const std::size_t count = spec_.parameters.size();
         if (nargs > count) {
             if (!takes(Extras::kArgs)) {
                 return too_many(spec_, nargs);
@@ -89,25 +82,11 @@ public:
 
     Outcome<Unit> keyword(PyObject* name, PyObject* value) {
         std::string_view text;
-        const bool readable = PyUnicode_Check(name) && utf8_of(name, text);
-        if (readable) {
-            for (std::size_t k = 0; k < spec_.keyword_only.size(); ++k) {
-                if (spec_.keyword_only[k].name == text) {
-                    return fill(spec_.positional.size() + k, text, value);
-                }
-            }
-            for (std::size_t p = 0; p < spec_.positional.size(); ++p) {
-                if (spec_.positional[p] != text) {
-                    continue;
-                }
-                if (p >= spec_.positional_only) {
+        if (PyUnicode_Check(name) && utf8_of(name, text)) {
+            for (std::size_t p = 0; p < spec_.parameters.size(); ++p) {
+                if (spec_.parameters[p] == text) {
                     return fill(p, text, value);
                 }
-                if (!takes(Extras::kKwds)) {
-                    positional_only_names_.push_back(spec_.positional[p]);
-                    return Unit{};
-                }
-                break;  // a positional-only name given by keyword goes to **kwds
             }
         }
         if (!takes(Extras::kKwds)) {
@@ -127,39 +106,23 @@ public:
     }
 
     Outcome<ParsedArgs> finish() && {
-        if (!positional_only_names_.empty()) {
-            return argument_error(display_name(spec_) +
-                                  " got some positional-only arguments passed as keyword "
-                                  "arguments: " +
-                                  name_list(positional_only_names_));
-        }
-        if (given_positional_ < spec_.required) {
+        if (given_positional_ < spec_.required_positional) {
             std::vector<std::string_view> names;
-            for (std::size_t i = given_positional_; i < spec_.required; ++i) {
+            for (std::size_t i = given_positional_; i < spec_.required_positional; ++i) {
                 if (parsed_.slots_[i] == nullptr) {
-                    names.push_back(spec_.positional[i]);
+                    names.push_back(spec_.parameters[i]);
                 }
             }
             if (!names.empty()) {
-                return missing(spec_, "positional", names);
+                return missing(spec_, names);
             }
-        }
-        std::vector<std::string_view> names;
-        for (std::size_t k = 0; k < spec_.keyword_only.size(); ++k) {
-            if (spec_.keyword_only[k].required &&
-                parsed_.slots_[spec_.positional.size() + k] == nullptr) {
-                names.push_back(spec_.keyword_only[k].name);
-            }
-        }
-        if (!names.empty()) {
-            return missing(spec_, "keyword", names);
         }
         return std::move(parsed_);
     }
 
 private:
     bool takes(Extras which) const {
-        return (static_cast<unsigned>(extras_) & static_cast<unsigned>(which)) != 0;
+        return (static_cast<unsigned>(spec_.extras) & static_cast<unsigned>(which)) != 0;
     }
 
     Outcome<Unit> fill(std::size_t slot, std::string_view name, PyObject* value) {
@@ -172,17 +135,15 @@ private:
     }
 
     const ArgumentSpec& spec_;
-    Extras extras_;
     ParsedArgs parsed_;
     std::size_t given_positional_ = 0;
-    std::vector<std::string_view> positional_only_names_;
 };
 
-Outcome<ParsedArgs> parse_fastcall(const ArgumentSpec& spec, Extras extras,
-                                   PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+Outcome<ParsedArgs> parse_fastcall(const ArgumentSpec& spec, PyObject* const* args,
+                                   Py_ssize_t nargs, PyObject* kwnames) {
     const auto positional_count = static_cast<std::size_t>(PyVectorcall_NARGS(nargs));
-    if (kwnames == nullptr && positional_count >= spec.required &&
-        positional_count <= spec.positional.size() && spec.keyword_only.empty()) {
+    if (kwnames == nullptr && positional_count >= spec.required_positional &&
+        positional_count <= spec.parameters.size()) {
         // The common call: a plain positional argument list that fits.
         ParsedArgs parsed;
         for (std::size_t i = 0; i < positional_count; ++i) {
@@ -190,7 +151,7 @@ Outcome<ParsedArgs> parse_fastcall(const ArgumentSpec& spec, Extras extras,
         }
         return parsed;
     }
-    ArgumentParser parser(spec, extras);
+    ArgumentParser parser(spec);
     if (auto status = parser.positional(args, positional_count); !status.ok()) {
         return std::move(status).take_error();
     }
@@ -207,12 +168,11 @@ Outcome<ParsedArgs> parse_fastcall(const ArgumentSpec& spec, Extras extras,
     return std::move(parser).finish();
 }
 
-Outcome<ParsedArgs> parse_tuple(const ArgumentSpec& spec, Extras extras, PyObject* args,
-                                PyObject* kwargs) {
+Outcome<ParsedArgs> parse_tuple(const ArgumentSpec& spec, PyObject* args, PyObject* kwargs) {
     if (!PyTuple_Check(args)) {
         return type_mismatch(args, "tuple");
     }
-    ArgumentParser parser(spec, extras);
+    ArgumentParser parser(spec);
     auto* items = reinterpret_cast<PyTupleObject*>(args)->ob_item;
     if (auto status = parser.positional(items, static_cast<std::size_t>(PyTuple_GET_SIZE(args)));
         !status.ok()) {

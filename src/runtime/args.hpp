@@ -17,22 +17,18 @@
 
 namespace quil {
 
-struct KeywordOnlyParameter {
-    std::string_view name;
-    bool required;
-};
-
-struct ArgumentSpec {
-    const char* class_name;  // null for plain functions
-    const char* method_name;
-    std::span<const std::string_view> positional = {};
-    std::size_t positional_only = 0;
-    std::size_t required = 0;
-    std::span<const KeywordOnlyParameter> keyword_only = {};
-};
-
 /// Whether a calling form collects *args and/or **kwds beyond its parameters.
-enum class Extras : unsigned char { kNone = 0, kArgs = 1, kKwds = 2, kBoth = 3 };
+enum class Extras : unsigned char { kNone = 0, kArgs = 1, kKwds = 2 };
+
+/// One method's parameters, as its error messages name them. Every parameter can be
+/// given by position or by keyword; the first `required_positional` must be given.
+struct ArgumentSpec {
+    const char* class_name;
+    const char* method;  // "__new__" for constructors
+    std::span<const std::string_view> parameters = {};
+    std::size_t required_positional = 0;
+    Extras extras = Extras::kNone;
+};
 
 class ParsedArgs {
 public:
@@ -51,8 +47,8 @@ public:
 
 private:
     friend class ArgumentParser;
-    friend Outcome<ParsedArgs> parse_fastcall(const ArgumentSpec&, Extras, PyObject* const*,
-                                              Py_ssize_t, PyObject*);
+    friend Outcome<ParsedArgs> parse_fastcall(const ArgumentSpec&, PyObject* const*, Py_ssize_t,
+                                              PyObject*);
     std::array<PyObject*, kMaxSlots> slots_{};
     std::span<PyObject* const> extra_positional_;
     py::Ref extra_keywords_;
@@ -60,11 +56,10 @@ private:
 
 /// Fast-call form: positional arguments in `args[0:nargs]`, keyword values after them,
 /// named by `kwnames` (or null).
-Outcome<ParsedArgs> parse_fastcall(const ArgumentSpec& spec, Extras extras,
-                                   PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+Outcome<ParsedArgs> parse_fastcall(const ArgumentSpec& spec, PyObject* const* args,
+                                   Py_ssize_t nargs, PyObject* kwnames);
 
 /// Tuple form (tp_new, METH_VARARGS): a positional tuple and a keyword dict or null.
-Outcome<ParsedArgs> parse_tuple(const ArgumentSpec& spec, Extras extras, PyObject* args,
-                                PyObject* kwargs);
+Outcome<ParsedArgs> parse_tuple(const ArgumentSpec& spec, PyObject* args, PyObject* kwargs);
 
 }  // namespace quil

@@ -18,26 +18,18 @@ constexpr const char* kPanicDoc =
 
 constinit OnceCell panic_type_cell;
 
-/// "<unprintable {T} object>" for an object whose text could not be had; the pending
-/// error goes to the unraisable hook.
-std::string unprintable(PyObject* object) {
-    PyErr_WriteUnraisable(object);
-    py::Ref name = py::Ref::steal(PyType_GetName(Py_TYPE(object)));
+/// The UTF-8 of `text`, str() or repr() of `object` (a new reference, null when the call
+/// failed), or unprintable(object) when there is none or it does not encode.
+std::string text_or_unprintable(py::Ref text, PyObject* object) {
     std::string_view view;
-    if (name && utf8_of(name.get(), view)) {
-        return "<unprintable " + std::string(view) + " object>";
-    }
-    PyErr_Clear();
-    return "<unprintable object>";
-}
-
-std::string repr_for_error_text(PyObject* object) {
-    py::Ref repr = py::Ref::steal(PyObject_Repr(object));
-    std::string_view view;
-    if (repr && utf8_of(repr.get(), view)) {
+    if (text && utf8_of(text.get(), view)) {
         return std::string(view);
     }
     return unprintable(object);
+}
+
+std::string repr_for_error_text(PyObject* object) {
+    return text_or_unprintable(py::Ref::steal(PyObject_Repr(object)), object);
 }
 
 }  // namespace
@@ -192,13 +184,19 @@ PendingError wrong_pair_length(Py_ssize_t length) {
         "expected tuple of length 2, but got tuple of length " + std::to_string(length));
 }
 
-std::string object_text(PyObject* object) {
-    py::Ref str = py::Ref::steal(PyObject_Str(object));
+std::string unprintable(PyObject* object) {
+    PyErr_WriteUnraisable(object);
+    py::Ref name = py::Ref::steal(PyType_GetName(Py_TYPE(object)));
     std::string_view view;
-    if (str && utf8_of(str.get(), view)) {
-        return std::string(view);
+    if (name && utf8_of(name.get(), view)) {
+        return "<unprintable " + std::string(view) + " object>";
     }
-    return unprintable(object);
+    PyErr_Clear();
+    return "<unprintable object>";
+}
+
+std::string object_text(PyObject* object) {
+    return text_or_unprintable(py::Ref::steal(PyObject_Str(object)), object);
 }
 
 std::string repr_or(PyObject* object, std::string_view fallback) {

@@ -32,6 +32,10 @@ std::string type_qualname(PyObject* object);
 /// to the unraisable hook and the text is "<unprintable {T} object>".
 std::string object_text(PyObject* object);
 
+/// "<unprintable {T} object>" for an object whose text could not be had; the pending
+/// error goes to the unraisable hook first.
+std::string unprintable(PyObject* object);
+
 /// repr(object) as UTF-8, or `fallback` if repr fails or does not encode (the error
 /// is discarded).
 std::string repr_or(PyObject* object, std::string_view fallback);

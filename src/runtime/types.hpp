@@ -26,13 +26,15 @@ Payload& payload_of(PyObject* self) noexcept {
     return reinterpret_cast<Instance<Payload>*>(self)->payload;
 }
 
+/// One class of the module. Written with designated initialisers; `cell` is left to its
+/// default and holds the type object once made.
 struct ClassSpec {
     const char* qualified_name;  // "quil.List": module "quil", __name__ "List"
     const char* doc;             // "List(*elements)\n--\n\n", or null for no tp_doc
     Py_ssize_t basic_size;       // sizeof(Instance<Payload>)
     PyType_Slot* slots;          // the class's own slots, methods and getters; {0, null}-ended
-    destructor dealloc;
-    OnceCell cell;
+    destructor dealloc;          // dealloc_instance<Payload>
+    OnceCell cell{};
 };
 
 /// The class's type object (borrowed), created on first request.

@@ -107,6 +107,16 @@ TYPED_TEST(TrieCore, ReinsertMovesAKeyToTheFrontOfItsBucket) {
     EXPECT_EQ(ids(cba), (std::vector<int>{3, 2, 1}));
 }
 
+TYPED_TEST(TrieCore, LookupUniqueHashFindsOnlyEntriesNoOtherEntrySharesAHashWith) {
+    const auto map = build<TypeParam>({TestKey(5, 1), TestKey(5, 2), TestKey(6, 3)});
+    const auto* alone = map.lookup_unique_hash(TestKey(6, 3));
+    ASSERT_NE(alone, nullptr);
+    EXPECT_EQ(alone, map.lookup(TestKey(6, 3)));
+    EXPECT_EQ(map.lookup_unique_hash(TestKey(5, 1)), nullptr);
+    EXPECT_NE(map.lookup(TestKey(5, 1)), nullptr);
+    EXPECT_EQ(map.lookup_unique_hash(TestKey(6, 4)), nullptr);
+}
+
 TYPED_TEST(TrieCore, NewVersionAlwaysHasItsOwnRoot) {
     const auto map = build<TypeParam>({TestKey(1, 1), TestKey(2, 2)});
     const auto same = put(map, TestKey(1, 1));

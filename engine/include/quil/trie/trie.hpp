@@ -44,9 +44,10 @@
 //   - the root is a branch (empty for an empty map) or, after removals, a single entry.
 // Insertion keeps them by splitting a single-entry leaf into a branch whenever a second
 // entry arrives while digits remain (insert_at in insert.hpp); removal keeps them by
-// compressing on the way back up (remove_at, compress in remove.hpp): a lone single-entry leaf rises
-// into its parent's slot level by level, emptied branches are removed from their parent,
-// and a bucket that falls to one entry becomes a single-entry leaf that then rises.
+// compressing on the way back up (remove_at, compress in remove.hpp): a lone single-entry
+// leaf rises into its parent's slot level by level, emptied branches are removed from
+// their parent, and a bucket that falls to one entry becomes a single-entry leaf that
+// then rises.
 //
 // Hashing. Each new map draws its own SipHash-1-3 key pair from a per-thread seed
 // (hash_builder.hpp); every version derived from it inherits the pair, so all of them
@@ -156,36 +157,13 @@ public:
     /// Allocates nothing; calls key equality only on entries with an equal trie hash.
     const Entry* lookup(const K& key) const { return find(key).entry; }
 
-    /// What lookup finds, and whether it sits in a collision bucket (where re-inserting
-    /// it would move it to the bucket's front).
-    struct Found {
-        const Entry* entry;
-        bool in_bucket;
-    };
-    Found find(const K& key) const {
-        const std::uint64_t h = hash_of(key);
-        const Ref* node = &root_;
-        unsigned depth = 0;
-        while (node->is_branch()) {
-            if (detail::exhausted(depth)) {
-                panic("hash cannot be exhausted if we are on a branch");
-            }
-            node = node->branch()->get(detail::digit(h, depth));
-            if (node == nullptr) {
-                return {nullptr, false};
-            }
-            ++depth;
-        }
-        if (node->is_entry()) {
-            const Entry* entry = node->entry();
-            return {entry->hash() == h && entry->key().equals(key) ? entry : nullptr, false};
-        }
-        for (const EntryWithHash& element : node->collision()->list) {
-            if (element.hash() == h && element.key().equals(key)) {
-                return {element.get(), true};
-            }
-        }
-        return {nullptr, true};
+    /// lookup, when no other entry shares the key's trie hash: inserting an equal key then
+    /// replaces the entry where it stands. Null when the key is absent, and when entries
+    /// share its hash, where insertion moves the replaced key in front of them (their
+    /// iteration order changes).
+    const Entry* lookup_unique_hash(const K& key) const {
+        const Found found = find(key);
+        return found.in_bucket ? nullptr : found.entry;
     }
 
     bool contains(const K& key) const { return lookup(key) != nullptr; }
@@ -286,6 +264,37 @@ public:
 
 private:
     using Ref = detail::NodeRef<K, V, H>;
+
+    /// What a search for a key finds, and whether it sits in a collision bucket.
+    struct Found {
+        const Entry* entry;
+        bool in_bucket;
+    };
+    Found find(const K& key) const {
+        const std::uint64_t h = hash_of(key);
+        const Ref* node = &root_;
+        unsigned depth = 0;
+        while (node->is_branch()) {
+            if (detail::exhausted(depth)) {
+                panic("hash cannot be exhausted if we are on a branch");
+            }
+            node = node->branch()->get(detail::digit(h, depth));
+            if (node == nullptr) {
+                return {nullptr, false};
+            }
+            ++depth;
+        }
+        if (node->is_entry()) {
+            const Entry* entry = node->entry();
+            return {entry->hash() == h && entry->key().equals(key) ? entry : nullptr, false};
+        }
+        for (const EntryWithHash& element : node->collision()->list) {
+            if (element.hash() == h && element.key().equals(key)) {
+                return {element.get(), true};
+            }
+        }
+        return {nullptr, true};
+    }
 
     TrieMap(const HashBuilder& builder, Ref root, std::uint64_t size) noexcept
         : builder_(builder), root_(std::move(root)), size_(size) {}
