@@ -27,7 +27,7 @@ import quil
 GROUPS = []
 
 
-def group(name, *, baseline_first=True):
+def group(name):
     """Registers a workload group.
 
     The decorated function takes the size n and returns (ops, cases): `ops` is the

@@ -13,16 +13,6 @@
 
 namespace quil {
 
-/// `text` as a new str object.
-inline Outcome<py::Ref> text_result(const std::string& text) {
-    PyObject* result =
-        PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
-    if (result == nullptr) {
-        return PendingError::fetch();
-    }
-    return py::Ref::steal(result);
-}
-
 /// Appends the element's own __repr__ text, or "<repr failed>".
 inline void append_element_repr(std::string& text, PyObject* element) {
     if (!method_repr(element, text)) {
@@ -45,7 +35,12 @@ Outcome<py::Ref> joined_repr(std::string_view open, std::string_view close, Next
         append(text, item);
     }
     text += close;
-    return text_result(text);
+    PyObject* result =
+        PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    if (result == nullptr) {
+        return PendingError::fetch();
+    }
+    return py::Ref::steal(result);
 }
 
 /// joined_repr of the objects `next()` yields (borrowed; null at the end), each by its

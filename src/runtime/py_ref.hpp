@@ -40,8 +40,6 @@ public:
     explicit operator bool() const noexcept { return object_ != nullptr; }
     /// Gives the reference away; the caller owns it afterwards.
     [[nodiscard]] PyObject* release() noexcept { return std::exchange(object_, nullptr); }
-    /// A second owner of the same object.
-    Ref clone() const noexcept { return borrow(object_); }
 
 private:
     explicit Ref(PyObject* object) noexcept : object_(object) {}
@@ -54,11 +52,12 @@ private:
 class HeldRef {
 public:
     HeldRef() noexcept = default;
-    [[nodiscard]] static HeldRef steal(PyObject* object) noexcept { return HeldRef(object); }
+    /// Takes a new reference to a borrowed object.
     [[nodiscard]] static HeldRef borrow(PyObject* object) noexcept {
         Py_INCREF(object);
         return HeldRef(object);
     }
+    /// Takes over the reference `ref` owns.
     [[nodiscard]] static HeldRef from(Ref&& ref) noexcept { return HeldRef(ref.release()); }
 
     HeldRef(const HeldRef& other) noexcept : object_(other.object_) { Py_XINCREF(object_); }
