@@ -1,7 +1,7 @@
-// Process-wide cells filled once (type objects, PanicException, collections.abc
-// classes). A thread that finds the cell being filled waits on a PyMutex, which
-// detaches it from the interpreter while it waits, so the filling thread (which may
-// need the interpreter lock) can finish: no deadlock.
+// Process-wide cells filled once (type objects, PanicException, collections.abc.Mapping).
+// A thread that finds the cell being filled waits on a PyMutex, which detaches it from
+// the interpreter while it waits, so the filling thread (which may need the interpreter
+// lock) can finish: no deadlock.
 #pragma once
 
 #include <Python.h>
