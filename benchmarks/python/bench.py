@@ -1,28 +1,73 @@
 """Speed and memory of quil against its peers, measured in one run.
 
 Every group runs the same workload on quil and on its peers (Python's built-in
-collections and pyrsistent), interleaved and repeated, and prints the median time per
-operation with the ratio quil/peer. Memory is measured with tracemalloc.
+collections and the persistent collection libraries in PEERS), interleaved and repeated,
+and prints the median time per operation with the ratio quil/peer. Memory is measured
+with tracemalloc. A peer library that is not installed is left out: the run names it and
+skips its cases.
 
     python benchmarks/python/bench.py                 # all groups, sizes 10, 1000, 100000
     python benchmarks/python/bench.py --only list     # groups whose name contains "list"
     python benchmarks/python/bench.py --sizes 100000 --repeat 9
+    python benchmarks/python/bench.py --sizes 100000 --json run.json   # also record the run
+    python3 benchmarks/python/bench.py --plot chart.png --from run.json  # draw a recorded run
 
-Class families add their groups with the @group decorator below.
+--plot draws quil against its peers (ns per operation, log scale, at the largest size
+run) with matplotlib. Drawing a recorded run imports neither quil nor any peer, so any
+Python 3 with matplotlib can do it (on Debian, the system python3 with
+python3-matplotlib).
+
+Class families add their groups with the @group decorator below. A case's label starts
+with the module it measures (quil.List, pyrsistent.pmap, dict), which is how a missing
+peer's cases and each bar's colour are found.
 """
 
 import argparse
 import collections
+import datetime
 import gc
+import importlib
+import importlib.metadata
+import json
+import os
+import platform
 import random
+import re
 import statistics
 import sys
 import time
 import tracemalloc
 
-import pyrsistent
+# Persistent collection libraries compared with quil; each is optional.
+PEERS = ("pyrsistent",)
 
-import quil
+
+class MissingPeer:
+    """Stands in for a module that is not installed. Groups build their structures while
+    they are set up: through a stand-in those calls build nothing, and the driver drops
+    every case whose label names the module before any case runs."""
+
+    def __init__(self, name):
+        self.__name__ = name
+
+    def __getattr__(self, attribute):
+        return self
+
+    def __call__(self, *args, **kwargs):
+        return self
+
+
+def optional_import(name):
+    try:
+        return importlib.import_module(name)
+    except ImportError:
+        return MissingPeer(name)
+
+
+# Imported softly so that drawing a recorded run needs neither; a run without quil stops
+# in main() with quil's own import error.
+quil = optional_import("quil")
+pyrsistent = optional_import("pyrsistent")
 
 GROUPS = []
 
@@ -566,10 +611,16 @@ def measure_memory(make, count):
     return (after - before) / count
 
 
-def run_group(entry, n, repeat):
+def names_module(label, module):
+    """Whether a case label names the module as a word (pyrsistent.pmap, hash(quil ...))."""
+    return re.search(rf"(?<![\w.]){re.escape(module)}\b", label) is not None
+
+
+def run_group(entry, n, repeat, missing=()):
+    """Runs one group at size n and prints it; returns its record (see record_run)."""
     name, build, *kind = entry
     count, cases = build(n)
-    labels = list(cases)
+    labels = [label for label in cases if not any(names_module(label, m) for m in missing)]
     if kind == ["memory"]:
         results = {label: measure_memory(cases[label], count) for label in labels}
         unit = "B/element"
@@ -585,21 +636,170 @@ def run_group(entry, n, repeat):
     for label in labels:
         ratio = "" if label == labels[0] else f"   quil/this = {ours / results[label]:.2f}"
         print(f"  {label:<38} {results[label]:>12.1f} {unit}{ratio}")
-    return results
+    return {
+        "group": name,
+        "n": n,
+        "unit": unit,
+        "ops": count,
+        "cases": [{"label": label, "value": round(results[label], 1)} for label in labels],
+    }
+
+
+def version_of(module):
+    try:
+        return importlib.metadata.version(module)
+    except importlib.metadata.PackageNotFoundError:
+        return None
+
+
+def record_run(argv, results, missing):
+    """A run as JSON-ready data: where it ran, and per group and size the cases in order
+    (quil's first) with their median ns per operation or bytes per element."""
+    return {
+        "python": sys.version.split()[0],
+        "debug_build": hasattr(sys, "gettotalrefcount"),
+        "machine": platform.machine(),
+        "cpus": os.cpu_count(),
+        "platform": platform.platform(),
+        "date": datetime.date.today().isoformat(),
+        "command": " ".join(["bench.py", *argv]),
+        "versions": {m: version_of(m) for m in ("quil", *PEERS) if m not in missing},
+        "missing_peers": list(missing),
+        "results": results,
+    }
+
+
+def record_text(record):
+    """The record as JSON with one line per group and size, so recorded runs diff well."""
+    head = json.dumps({k: v for k, v in record.items() if k != "results"}, indent=1)
+    lines = ",\n".join("  " + json.dumps(result) for result in record["results"])
+    return f'{head[:-2]},\n "results": [\n{lines}\n ]\n}}\n'
+
+
+# ---------------------------------------------------------------- chart
+
+# Bar series, in drawing order: quil, then the built-in baseline and each peer library.
+BUILTIN = "built-in"
+COLOURS = {"quil": "#1f5fa8", BUILTIN: "#9a9a9a", "immutables": "#e08a1e",
+           "pyrsistent": "#3a9a4a"}
+
+
+def series_of(label, first):
+    """The bar series a case belongs to, or None for a second quil variant."""
+    if first:
+        return "quil"
+    for peer in COLOURS:
+        if peer not in ("quil", BUILTIN) and names_module(label, peer):
+            return peer
+    if names_module(label, "quil") or "HashTrie" in label:
+        return None
+    return BUILTIN
+
+
+def chart_rows(record):
+    """(n, rows) for the chart: the timed groups at the largest size recorded, each row
+    (group name, {series: ns per op, the first case of each series}, built-in label)."""
+    timed = [r for r in record["results"] if r["unit"] == "ns/op"]
+    n = max(r["n"] for r in timed)
+    rows = []
+    for result in timed:
+        if result["n"] != n:
+            continue
+        values, builtin_label = {}, None
+        for index, case in enumerate(result["cases"]):
+            series = series_of(case["label"], index == 0)
+            if series is not None and series not in values:
+                values[series] = case["value"]
+                if series == BUILTIN:
+                    builtin_label = case["label"]
+        rows.append((result["group"], values, builtin_label))
+    return n, rows
+
+
+def import_pyplot():
+    try:
+        import matplotlib
+    except ImportError:
+        sys.exit(f"--plot needs matplotlib, which Python {sys.version.split()[0]} here lacks. "
+                 "Record the run with --json RUN.json and draw it with a Python that has "
+                 "matplotlib: --plot OUT.png --from RUN.json (on Debian, the system python3 "
+                 "after apt-get install python3-matplotlib).")
+    matplotlib.use("Agg")
+    import matplotlib.pyplot
+
+    return matplotlib.pyplot
+
+
+def draw_chart(record, path):
+    """Draws the record as grouped horizontal bars, ns per operation on a log scale."""
+    plt = import_pyplot()
+    n, rows = chart_rows(record)
+    series = [s for s in COLOURS if any(s in values for _, values, _ in rows)]
+    height = 0.8 / len(series)
+    fig, ax = plt.subplots(figsize=(10, 1.0 + 0.12 * len(rows) * (len(series) + 1)))
+    for position, name in enumerate(series):
+        ys = [i + (position - (len(series) - 1) / 2) * height for i in range(len(rows))]
+        xs = [values.get(name, 0) for _, values, _ in rows]
+        kept = [(y, x) for y, x in zip(ys, xs) if x > 0]
+        ax.barh([y for y, _ in kept], [x for _, x in kept], height=height,
+                color=COLOURS[name], label=name)
+    ax.set_yticks(range(len(rows)))
+    ax.set_yticklabels([f"{group}  [{label}]" if label else group
+                        for group, _, label in rows], fontsize=8)
+    ax.set_ylim(len(rows) - 0.5, -0.5)  # first group on top
+    ax.set_xscale("log")
+    ax.set_xlabel("ns per operation (log scale; shorter is faster)")
+    ax.grid(axis="x", which="both", alpha=0.3)
+    ax.legend(loc="lower right", fontsize=8)
+    build = "debug" if record.get("debug_build") else "release"
+    ax.set_title(f"quil and its peers at n = {n:,}".replace(",", " ")
+                 + f"\nCPython {record['python']} ({build}), {record['machine']}, "
+                 f"{record['cpus']} CPUs, {record['date']}", fontsize=10)
+    fig.tight_layout()
+    fig.savefig(path, dpi=110)
+    plt.close(fig)
+
+
+# ---------------------------------------------------------------- driver
 
 
 def main(argv=None):
+    argv = sys.argv[1:] if argv is None else argv
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--only", default="", help="run groups whose name contains this")
     parser.add_argument("--sizes", default="10,1000,100000")
     parser.add_argument("--repeat", type=int, default=7)
+    parser.add_argument("--json", metavar="FILE", help="also write the results to FILE")
+    parser.add_argument("--plot", metavar="PNG", help="draw the results (needs matplotlib)")
+    parser.add_argument("--from", dest="recorded", metavar="FILE",
+                        help="with --plot: draw this recorded run instead of running")
     args = parser.parse_args(argv)
+    if args.recorded:
+        if not args.plot:
+            parser.error("--from needs --plot")
+        with open(args.recorded, encoding="utf-8") as file:
+            draw_chart(json.load(file), args.plot)
+        return
+    if args.plot:
+        import_pyplot()  # before a long run, not after it
+    if isinstance(quil, MissingPeer):
+        importlib.import_module("quil")  # raises the reason
+    missing = [peer for peer in PEERS if isinstance(globals()[peer], MissingPeer)]
     sizes = [int(s) for s in args.sizes.split(",")]
     print(f"Python {sys.version.split()[0]}, quil from {quil.__file__}")
+    for peer in missing:
+        print(f"{peer} is not installed: its cases are skipped")
+    results = []
     for entry in GROUPS:
         if args.only in entry[0]:
             for n in sizes:
-                run_group(entry, n, args.repeat)
+                results.append(run_group(entry, n, args.repeat, missing))
+    record = record_run(argv, results, missing)
+    if args.json:
+        with open(args.json, "w", encoding="utf-8") as file:
+            file.write(record_text(record))
+    if args.plot:
+        draw_chart(record, args.plot)
 
 
 if __name__ == "__main__":
