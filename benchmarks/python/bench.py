@@ -2,13 +2,17 @@
 
 Every group runs the same workload on quil and on its peers (Python's built-in
 collections and the persistent collection libraries in PEERS), interleaved and repeated,
-and prints the median time per operation with the ratio quil/peer. Memory is measured
-with tracemalloc. A peer library that is not installed is left out: the run names it and
-skips its cases.
+and prints the median time per operation with the ratio quil/peer. A peer library that is
+not installed is left out: the run names it and skips its cases. Memory is what
+tracemalloc sees in blocks the object allocator serves from its own arenas, plus the
+growth of the C heap (mallinfo2) while the structure is built again without tracing, so
+a block from malloc is counted once whether it is traced or not. tracemalloc counts the
+bytes asked for, not the allocator's rounding.
 
     python benchmarks/python/bench.py                 # all groups, sizes 10, 1000, 100000
     python benchmarks/python/bench.py --only list     # groups whose name contains "list"
     python benchmarks/python/bench.py --sizes 100000 --repeat 9
+    python benchmarks/python/bench.py --only "map:" --map-sizes 100000,1000000
     python benchmarks/python/bench.py --sizes 100000 --json run.json   # also record the run
     python3 benchmarks/python/bench.py --plot chart.png --from run.json  # draw a recorded run
 
@@ -24,6 +28,8 @@ peer's cases and each bar's colour are found.
 
 import argparse
 import collections
+import ctypes
+import ctypes.util
 import datetime
 import gc
 import importlib
@@ -39,7 +45,7 @@ import time
 import tracemalloc
 
 # Persistent collection libraries compared with quil; each is optional.
-PEERS = ("pyrsistent",)
+PEERS = ("pyrsistent", "immutables")
 
 
 class MissingPeer:
@@ -68,6 +74,7 @@ def optional_import(name):
 # in main() with quil's own import error.
 quil = optional_import("quil")
 pyrsistent = optional_import("pyrsistent")
+immutables = optional_import("immutables")
 
 GROUPS = []
 
@@ -183,19 +190,30 @@ def probes(ks, count=10_000):
     return [rng.choice(ks) for _ in range(count)] if ks else []
 
 
-@group("map: m[k] hit")
-def map_getitem_hit(n):
-    ks, d, m, p = map_peers(n)
-    sample = [(k + "!")[:-1] for k in probes(ks)]  # equal keys, not the stored objects
+def lookup_group(name, sample_of):
+    """m[k] for the probes sample_of(ks) gives, on every mapping."""
 
-    def run(mapping):
-        def loop():
-            for k in sample:
-                mapping[k]
+    @group(name)
+    def build(n):
+        ks, d, m, p = map_peers(n)
+        sample = sample_of(ks)
 
-        return loop
+        def run(mapping):
+            def loop():
+                for k in sample:
+                    mapping[k]
 
-    return len(sample), {"quil.HashTrieMap": run(m), "dict": run(d), "pyrsistent.pmap": run(p)}
+            return loop
+
+        return len(sample), {"quil.HashTrieMap": run(m), "dict": run(d),
+                             "pyrsistent.pmap": run(p), "immutables.Map": run(immutables.Map(d))}
+
+    return build
+
+
+map_getitem_hit = lookup_group(
+    "map: m[k] hit", lambda ks: [(k + "!")[:-1] for k in probes(ks)])  # equal, not stored
+map_getitem_hit_stored = lookup_group("map: m[k] hit, stored key objects", probes)
 
 
 @group("map: k in m miss")
@@ -210,7 +228,8 @@ def map_contains_miss(n):
 
         return loop
 
-    return len(sample), {"quil.HashTrieMap": run(m), "dict": run(d), "pyrsistent.pmap": run(p)}
+    return len(sample), {"quil.HashTrieMap": run(m), "dict": run(d), "pyrsistent.pmap": run(p),
+                         "immutables.Map": run(immutables.Map(d))}
 
 
 @group("map: m.get(k) miss")
@@ -226,56 +245,53 @@ def map_get_miss(n):
 
         return loop
 
-    return len(sample), {"quil.HashTrieMap": run(m), "dict": run(d), "pyrsistent.pmap": run(p)}
+    return len(sample), {"quil.HashTrieMap": run(m), "dict": run(d), "pyrsistent.pmap": run(p),
+                         "immutables.Map": run(immutables.Map(d))}
+
+
+def update_case(method, items):
+    """Calls `method(*item)` for every item: one persistent update each."""
+
+    def loop():
+        for item in items:
+            method(*item)
+
+    return loop
 
 
 @group("map: one insert")
 def map_insert_one(n):
     ks, d, m, p = map_peers(n)
-    new = [f"new{i}" for i in range(2_000)]
-
-    def quil_insert():
-        for k in new:
-            m.insert(k, 1)
-
-    def pmap_set():
-        for k in new:
-            p.set(k, 1)
-
-    return len(new), {"quil.HashTrieMap.insert": quil_insert, "pyrsistent.pmap.set": pmap_set}
+    new = [(f"new{i}", 1) for i in range(2_000)]
+    return len(new), {"quil.HashTrieMap.insert": update_case(m.insert, new),
+                      "pyrsistent.pmap.set": update_case(p.set, new),
+                      "immutables.Map.set": update_case(immutables.Map(d).set, new)}
 
 
 @group("map: insert chain")
 def map_insert_chain(n):
     ks = keys(n)
 
-    def quil_chain():
-        m = quil.HashTrieMap()
-        for k in ks:
-            m = m.insert(k, 1)
+    def chain(empty, method):
+        def loop():
+            m = empty
+            for k in ks:
+                m = method(m, k, 1)
 
-    def pmap_chain():
-        p = pyrsistent.pmap()
-        for k in ks:
-            p = p.set(k, 1)
+        return loop
 
-    return n, {"quil.HashTrieMap.insert": quil_chain, "pyrsistent.pmap.set": pmap_chain}
+    return n, {"quil.HashTrieMap.insert": chain(quil.HashTrieMap(), quil.HashTrieMap.insert),
+               "pyrsistent.pmap.set": chain(pyrsistent.pmap(), lambda p, k, v: p.set(k, v)),
+               "immutables.Map.set": chain(immutables.Map(), lambda i, k, v: i.set(k, v))}
 
 
 @group("map: one remove")
 def map_remove_one(n):
     ks, d, m, p = map_peers(n)
-    gone = probes(ks, 2_000)
-
-    def quil_remove():
-        for k in gone:
-            m.remove(k)
-
-    def pmap_remove():
-        for k in gone:
-            p.remove(k)
-
-    return len(gone), {"quil.HashTrieMap.remove": quil_remove, "pyrsistent.pmap.remove": pmap_remove}
+    gone = [(k,) for k in probes(ks, 2_000)]
+    return len(gone), {"quil.HashTrieMap.remove": update_case(m.remove, gone),
+                       "pyrsistent.pmap.remove": update_case(p.remove, gone),
+                       "immutables.Map.delete": update_case(immutables.Map(d).delete, gone)}
 
 
 @group("map: construct from a dict")
@@ -285,6 +301,7 @@ def map_construct(n):
         "quil.HashTrieMap(d)": lambda: quil.HashTrieMap(d),
         "pyrsistent.pmap(d)": lambda: pyrsistent.pmap(d),
         "dict(d)": lambda: dict(d),
+        "immutables.Map(d)": lambda: immutables.Map(d),
     }
 
 
@@ -293,15 +310,21 @@ def map_equality(n):
     ks, d, m, p = map_peers(n)
     d2 = dict(reversed(list(d.items())))
     m2 = quil.HashTrieMap(d2)
-    return n, {"quil ==": lambda: m == m2, "dict ==": lambda: d == d2}
+    i, i2 = immutables.Map(d), immutables.Map(d2)
+    return n, {"quil ==": lambda: m == m2, "dict ==": lambda: d == d2,
+               "immutables ==": lambda: i == i2}
 
 
 @group("map: hash")
 def map_hash(n):
     ks, d, m, p = map_peers(n)
+    i = immutables.Map(d)
+    # The peer keeps a map's hash once computed, so each run hashes a new version of it
+    # (one set, then the whole walk).
     return n, {
         "hash(HashTrieMap)": lambda: hash(m),
         "hash(frozenset(d.items()))": lambda: hash(frozenset(d.items())),
+        "hash(immutables.Map.set(...))": lambda: hash(i.set("", 0)),
     }
 
 
@@ -316,7 +339,8 @@ def map_iterate(n):
 
         return loop
 
-    return n, {"quil.HashTrieMap": run(m), "dict": run(d), "pyrsistent.pmap": run(p)}
+    return n, {"quil.HashTrieMap": run(m), "dict": run(d), "pyrsistent.pmap": run(p),
+               "immutables.Map": run(immutables.Map(d))}
 
 
 @memory_group("map: memory per entry")
@@ -328,6 +352,7 @@ def map_memory(n):
         "quil.HashTrieMap": lambda: quil.HashTrieMap(d),
         "dict": lambda: dict(d),
         "pyrsistent.pmap": lambda: pyrsistent.pmap(d),
+        "immutables.Map": lambda: immutables.Map(d),
     }
 
 
@@ -598,17 +623,59 @@ def time_case(fn, ops):
         gc.enable()
 
 
+def _malloc_info():
+    """glibc's mallinfo2, or None where there is no such call."""
+    libc_name = ctypes.util.find_library("c")
+    if libc_name is None:
+        return None
+    libc = ctypes.CDLL(libc_name)
+    if not hasattr(libc, "mallinfo2"):
+        return None
+
+    class MallInfo2(ctypes.Structure):
+        _fields_ = [(name, ctypes.c_size_t) for name in (
+            "arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks",
+            "uordblks", "fordblks", "keepcost")]
+
+    libc.mallinfo2.restype = MallInfo2
+
+    def in_use():
+        info = libc.mallinfo2()
+        return info.uordblks + info.hblkhd  # heap chunks in use plus mmapped chunks
+
+    return in_use
+
+
+malloc_in_use = _malloc_info()
+
+# The object allocator serves requests up to this size from its own arenas, which the C
+# heap never sees; larger ones it passes to malloc.
+SMALL_REQUEST_THRESHOLD = 512
+
+
 def measure_memory(make, count):
+    """Bytes per element of the structure make() builds: blocks of the object allocator
+    seen by tracemalloc, plus C heap growth measured on a second, untraced build (so the
+    C heap's own chunk overhead is counted, and tracemalloc's bookkeeping is not)."""
     gc.collect()
     tracemalloc.start()
     try:
-        before = tracemalloc.get_traced_memory()[0]
         structure = make()
-        after = tracemalloc.get_traced_memory()[0]
+        snapshot = tracemalloc.take_snapshot()
         del structure
     finally:
         tracemalloc.stop()
-    return (after - before) / count
+    small = sum(trace.size for trace in snapshot.traces
+                if trace.size <= SMALL_REQUEST_THRESHOLD)
+    del snapshot
+    heap = 0
+    if malloc_in_use is not None:
+        gc.collect()
+        before = malloc_in_use()
+        structure = make()
+        heap = max(0, malloc_in_use() - before)
+        del structure
+    return (small + heap) / count
 
 
 def names_module(label, module):
@@ -769,6 +836,8 @@ def main(argv=None):
     parser.add_argument("--only", default="", help="run groups whose name contains this")
     parser.add_argument("--sizes", default="10,1000,100000")
     parser.add_argument("--repeat", type=int, default=7)
+    parser.add_argument("--map-sizes", default="",
+                        help="sizes for the map groups instead of --sizes, e.g. 100000,1000000")
     parser.add_argument("--json", metavar="FILE", help="also write the results to FILE")
     parser.add_argument("--plot", metavar="PNG", help="draw the results (needs matplotlib)")
     parser.add_argument("--from", dest="recorded", metavar="FILE",
@@ -786,13 +855,14 @@ def main(argv=None):
         importlib.import_module("quil")  # raises the reason
     missing = [peer for peer in PEERS if isinstance(globals()[peer], MissingPeer)]
     sizes = [int(s) for s in args.sizes.split(",")]
+    map_sizes = [int(s) for s in args.map_sizes.split(",")] if args.map_sizes else sizes
     print(f"Python {sys.version.split()[0]}, quil from {quil.__file__}")
     for peer in missing:
         print(f"{peer} is not installed: its cases are skipped")
     results = []
     for entry in GROUPS:
         if args.only in entry[0]:
-            for n in sizes:
+            for n in map_sizes if entry[0].startswith("map:") else sizes:
                 results.append(run_group(entry, n, args.repeat, missing))
     record = record_run(argv, results, missing)
     if args.json:
