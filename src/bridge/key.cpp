@@ -50,12 +50,9 @@ bool Key::bytes_compare_quietly() noexcept {
     return quiet;
 }
 
-bool Key::equals(const Key& probe) const {
-    PyObject* stored = object_.get();
-    PyObject* other = probe.object_.get();
-    if (stored == other && equals_itself_silently()) [[likely]] {
-        return true;  // what the type's own comparison answers, without calling it
-    }
+bool Key::equals_by_call(const Key& probe) const {
+    PyObject* stored = object();
+    PyObject* other = probe.object();
     CallbackAttach attach;
     py::Ref result = py::Ref::steal(call_eq(stored, other));
     if (result.get() == Py_NotImplemented) {

@@ -5,7 +5,9 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <utility>
 
+#include "runtime/attach.hpp"
 #include "runtime/outcome.hpp"
 #include "runtime/py_ref.hpp"
 
@@ -32,9 +34,34 @@ public:
         return key;
     }
     /// A Key for an object whose hash is already known (moving between sets).
-    Key(py::HeldRef object, Py_hash_t hash) noexcept : object_(std::move(object)), hash_(hash) {}
+    Key(py::HeldRef object, Py_hash_t hash) noexcept
+        : bits_(tagged(object.release())), hash_(hash) {}
 
-    PyObject* object() const noexcept { return object_.get(); }
+    Key(const Key& other) noexcept : bits_(other.bits_), hash_(other.hash_) {
+        Py_XINCREF(object());
+    }
+    Key(Key&& other) noexcept : bits_(std::exchange(other.bits_, 0)), hash_(other.hash_) {}
+    Key& operator=(const Key& other) noexcept {
+        Key(other).swap(*this);
+        return *this;
+    }
+    Key& operator=(Key&& other) noexcept {
+        Key(std::move(other)).swap(*this);
+        return *this;
+    }
+    ~Key() {
+        if (PyObject* object = this->object()) {
+            release_reference(object);
+        }
+    }
+    void swap(Key& other) noexcept {
+        std::swap(bits_, other.bits_);
+        std::swap(hash_, other.hash_);
+    }
+
+    PyObject* object() const noexcept {
+        return reinterpret_cast<PyObject*>(bits_ & ~kEqualsItselfSilently);
+    }
     Py_hash_t hash() const noexcept { return hash_; }
 
     /// The engine hashes these 8 bytes (little-endian) under the map's keys. Changing
@@ -45,18 +72,21 @@ public:
     /// object's __eq__, then (when that answers NotImplemented) the probe's __eq__ with
     /// the stored object, then identity. A call that raises, or an answer that is not a
     /// bool (numpy booleans accepted), is an internal failure: throws Panic.
-    bool equals(const Key& probe) const;
+    /// The very object of a key that equals itself silently is equal without a call, and
+    /// the tag bit says so: neither object is read.
+    bool equals(const Key& probe) const {
+        if (bits_ == probe.bits_ && equals_itself_silently()) [[likely]] {
+            return true;  // what the type's own comparison answers, without calling it
+        }
+        return equals_by_call(probe);
+    }
 
     /// Whether the object's own __eq__ answers True for the object itself without running
     /// Python code: exact str, int, bool, bytes, tuple and frozenset. Not float or complex,
     /// which hold NaNs, and no other type, whose __eq__ may be Python code. Callers skip
     /// comparing such a key with itself, or re-inserting its very object, because nobody
-    /// could tell.
-    bool equals_itself_silently() const noexcept {
-        PyTypeObject* type = Py_TYPE(object_.get());
-        return type == &PyUnicode_Type || type == &PyLong_Type || type == &PyBytes_Type ||
-               type == &PyTuple_Type || type == &PyFrozenSet_Type || type == &PyBool_Type;
-    }
+    /// could tell. Read from the key, not from the object.
+    bool equals_itself_silently() const noexcept { return (bits_ & kEqualsItselfSilently) != 0; }
 
     /// Whether hashing an object of this exact type, and comparing it with any object of
     /// such a type, runs no Python code: str, int, float, bool, and bytes unless the
@@ -68,10 +98,31 @@ public:
     }
 
 private:
+    /// Set in bits_ when the object equals itself silently: known from its exact type
+    /// when the key is made (the type is read then anyway, beside the hash), and kept in
+    /// the word a lookup reads to reach the object, so a lookup that finds the very probe
+    /// object stored needs nothing more. Object addresses are at least 8-aligned.
+    static constexpr std::uintptr_t kEqualsItselfSilently = 1;
+
+    static std::uintptr_t tagged(PyObject* object) noexcept {
+        const auto bits = reinterpret_cast<std::uintptr_t>(object);
+        if (object == nullptr) {
+            return bits;
+        }
+        PyTypeObject* type = Py_TYPE(object);
+        const bool silent = type == &PyUnicode_Type || type == &PyLong_Type ||
+                            type == &PyBytes_Type || type == &PyTuple_Type ||
+                            type == &PyFrozenSet_Type || type == &PyBool_Type;
+        return silent ? bits | kEqualsItselfSilently : bits;
+    }
+
+    /// equals() past the identity shortcut: calls __eq__.
+    bool equals_by_call(const Key& probe) const;
+
     /// Whether comparing bytes with str stays silent (no -b or -bb option).
     static bool bytes_compare_quietly() noexcept;
 
-    py::HeldRef object_;
+    std::uintptr_t bits_ = 0;  // the object (one strong reference), tagged
     Py_hash_t hash_ = 0;
 };
 

@@ -6,13 +6,25 @@
 
 #include <cstddef>
 
+#include "quil/common/counts.hpp"
 #include "quil/common/panic.hpp"
 
 namespace quil {
 
 /// Blocks from PyObject_Malloc. Engine blocks are only made and freed by code running
 /// inside a call frame, with the thread attached, as that allocator requires.
+///
+/// Counts are plain where the interpreter has a global lock: the attached thread holds
+/// it whenever engine blocks are made, cloned or released, and no engine block is ever
+/// reachable from two interpreters (common/counts.hpp says why that is enough). A
+/// free-threaded interpreter runs attached threads in parallel, so counts are atomic.
 struct PyHeap {
+#ifdef Py_GIL_DISABLED
+    using Counts = AtomicCounts;
+#else
+    using Counts = PlainCounts;
+#endif
+
     static void* allocate(std::size_t size) {
         void* block = PyObject_Malloc(size);
         if (block == nullptr) [[unlikely]] {

@@ -78,6 +78,8 @@ public:
 
     void swap(HeldRef& other) noexcept { std::swap(object_, other.object_); }
     PyObject* get() const noexcept { return object_; }
+    /// Gives the reference away; the caller owns it afterwards.
+    [[nodiscard]] PyObject* release() noexcept { return std::exchange(object_, nullptr); }
     /// A new reference for handing to Python.
     Ref ref() const noexcept { return Ref::borrow(object_); }
 

@@ -95,7 +95,7 @@ TEST_F(SparseArrayTest, CopyClonesChildrenWithOneSpareSlot) {
         EXPECT_EQ(children(*copy.array), children(*array));
         if (len > 0) {
             EXPECT_TRUE(copy->first().same_as(array->first()));
-            EXPECT_EQ(copy->count.load(), 1u);
+            EXPECT_EQ(CountingHeap::Counts::load(copy->count), 1u);
         }
     }
 }

@@ -110,7 +110,7 @@ void expect_same_entries(const Map& expected, const Map& actual) {
     while (const auto* entry = want.next()) {
         const auto* other = got.next();
         ASSERT_NE(other, nullptr);
-        EXPECT_EQ(entry->hash(), other->hash());
+        EXPECT_EQ(entry->key().hash(), other->key().hash());
         EXPECT_EQ(entry->key().id(), other->key().id());
         EXPECT_EQ(entry->key().tag(), other->key().tag());
         if constexpr (!std::is_same_v<typename Map::mapped_type, NoValue>) {

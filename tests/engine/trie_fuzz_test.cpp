@@ -196,7 +196,7 @@ private:
             }
             std::array<unsigned, 11> digits{};
             for (unsigned d = 0; d < 11; ++d) {
-                digits[d] = detail::digit(entry->hash(), d);
+                digits[d] = detail::digit(entry->key().hash(), d);
             }
             if (digits < previous) {
                 fail(where + "walk out of hash order at id " + std::to_string(id));

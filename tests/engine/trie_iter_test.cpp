@@ -88,7 +88,7 @@ TEST_F(TrieIterTest, OrderIsDigitWiseHashOrderWhateverTheInsertionOrder) {
     std::vector<std::array<unsigned, 11>> walked;
     auto it = forward.iter();
     while (const auto* entry = it.next()) {
-        walked.push_back(digits_of(entry->hash()));
+        walked.push_back(digits_of(entry->key().hash()));
     }
     EXPECT_EQ(walked.size(), keys.size());
     EXPECT_TRUE(std::is_sorted(walked.begin(), walked.end()));

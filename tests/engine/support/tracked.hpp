@@ -35,8 +35,16 @@ private:
     std::shared_ptr<Value> value_;
 };
 
-/// Counts blocks and bytes in use and blocks ever allocated.
+#ifndef QUIL_TEST_COUNTS
+#define QUIL_TEST_COUNTS AtomicCounts
+#endif
+
+/// Counts blocks and bytes in use and blocks ever allocated. Its count policy is chosen
+/// when the tests are built (QUIL_TEST_COUNTS): CMake builds every engine test program
+/// once with each policy.
 struct CountingHeap {
+    using Counts = QUIL_TEST_COUNTS;
+
     static void* allocate(std::size_t size) {
         ++allocations;
         ++live_blocks;

@@ -1,6 +1,7 @@
-// Where engine blocks come from. Every engine structure takes a Heap policy as a
-// template parameter: tests count allocations with their own, and the extension
-// allocates where the interpreter's allocation tracing can see it.
+// Where engine blocks come from, and how their owners are counted. Every engine
+// structure takes a Heap policy as a template parameter: tests count allocations with
+// their own, and the extension allocates where the interpreter's allocation tracing can
+// see it, with the count policy its interpreter calls for (common/counts.hpp).
 #pragma once
 
 #include <concepts>
@@ -9,20 +10,25 @@
 #include <new>
 #include <utility>
 
+#include "quil/common/counts.hpp"
 #include "quil/common/panic.hpp"
 
 namespace quil {
 
-/// A Heap hands out raw blocks. allocate never returns null: running out of memory
-/// ends the process, because the engine never reports allocation failure upwards.
+/// A Heap hands out raw blocks and names the count policy of the blocks made from it
+/// (H::Counts). allocate never returns null: running out of memory ends the process,
+/// because the engine never reports allocation failure upwards.
 template <class H>
-concept Heap = requires(std::size_t size, void* block) {
+concept Heap = CountPolicy<typename H::Counts> && requires(std::size_t size, void* block) {
     { H::allocate(size) } -> std::same_as<void*>;
     { H::deallocate(block, size) } noexcept;
 };
 
-/// The C library's allocator.
-struct SystemHeap {
+/// The C library's allocator, with the count policy C.
+template <CountPolicy C>
+struct BasicSystemHeap {
+    using Counts = C;
+
     static void* allocate(std::size_t size) {
         void* block = std::malloc(size);
         if (block == nullptr) {
@@ -32,6 +38,10 @@ struct SystemHeap {
     }
     static void deallocate(void* block, std::size_t /*size*/) noexcept { std::free(block); }
 };
+
+/// The default for engine users outside the extension: atomic counts, safe whatever
+/// the threads do.
+using SystemHeap = BasicSystemHeap<AtomicCounts>;
 
 /// Constructs a T in a block from H. If the constructor throws, the block is returned.
 template <class T, Heap H, class... Args>

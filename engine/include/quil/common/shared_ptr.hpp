@@ -1,12 +1,11 @@
-// SharedPtr: the atomically counted handle through which every engine node and entry
-// is owned and shared between versions.
+// SharedPtr: the counted handle through which list nodes are owned and shared between
+// versions; its count policy is the Heap's (common/counts.hpp).
 //
-// A block is a 64-bit count followed by one payload; a handle is one pointer (null
+// A block is a 32-bit count followed by one payload; a handle is one pointer (null
 // means "absent"). Blocks reachable through more than one handle are never written:
 // writers go through make_writable, which copies a shared payload first.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <utility>
 
@@ -17,10 +16,12 @@ namespace quil {
 
 template <class T, Heap H = SystemHeap>
 class SharedPtr {
+    using Counts = typename H::Counts;
+
     struct Block {
         template <class... Args>
         explicit Block(Args&&... args) : payload(std::forward<Args>(args)...) {}
-        std::atomic<std::uint64_t> count{1};
+        typename Counts::Count count{1};
         T payload;
     };
 
@@ -39,7 +40,7 @@ public:
     /// Clone: one more count on the same block.
     SharedPtr(const SharedPtr& other) noexcept : block_(other.block_) {
         if (block_ != nullptr) {
-            detail::retain(block_->count);
+            Counts::retain(block_->count);
         }
     }
     SharedPtr(SharedPtr&& other) noexcept : block_(std::exchange(other.block_, nullptr)) {}
@@ -56,7 +57,7 @@ public:
     /// Release: the owner whose release brings the count to 0 destroys the payload.
     void reset() noexcept {
         if (Block* block = std::exchange(block_, nullptr);
-            block != nullptr && detail::release_is_last(block->count)) {
+            block != nullptr && Counts::release_is_last(block->count)) {
             heap_delete<Block, H>(block);
         }
     }
@@ -68,9 +69,9 @@ public:
     T* operator->() const noexcept { return &block_->payload; }
 
     /// The count is exactly 1.
-    bool unique() const noexcept { return detail::is_unique(block_->count); }
+    bool unique() const noexcept { return Counts::is_unique(block_->count); }
     std::uint64_t use_count() const noexcept {
-        return block_ != nullptr ? block_->count.load(std::memory_order_relaxed) : 0;
+        return block_ != nullptr ? Counts::load(block_->count) : 0;
     }
     bool same_block(const SharedPtr& other) const noexcept { return block_ == other.block_; }
 
@@ -109,7 +110,7 @@ public:
         }
         // A unique handle cannot gain owners behind our back (cloning needs a handle),
         // so the only owner frees without an atomic read-modify-write.
-        if (!detail::is_unique(block->count) && !detail::release_is_last(block->count)) {
+        if (!Counts::is_unique(block->count) && !Counts::release_is_last(block->count)) {
             return false;
         }
         last_rites(block->payload);

@@ -3,9 +3,10 @@
 // inline in the same block. The node model (node.hpp) adds the collision bucket, the
 // other kind of node block.
 //
-//   +-------+------+-----+----------+--------+---------+-----+------------------+
-//   | count | kind | len | capacity | bitmap | slot 0  | ... | slot capacity-1  |
-//   +-------+------+-----+----------+--------+---------+-----+------------------+
+//   +-------+-----+----------+-----+--------+---------+-----+------------------+
+//   | count | len | capacity | pad | bitmap | slot 0  | ... | slot capacity-1  |
+//   +-------+-----+----------+-----+--------+---------+-----+------------------+
+//      4      1       1         2      8       8 each
 //
 // Bit i of the bitmap is set exactly when slot i (0..63) is occupied; its child sits at
 // rank(i) = popcount(bitmap & (2^i - 1)), so children are kept in increasing slot order
@@ -18,7 +19,6 @@
 #pragma once
 
 #include <algorithm>
-#include <atomic>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -33,19 +33,20 @@
 
 namespace quil::detail {
 
-enum class NodeKind : std::uint8_t { kBranch, kCollision };
-
-/// The count sits first, as in every other engine block; the kind byte lets a child
-/// slot, which only knows "a node", find out which node it holds.
+/// The head of a node block. The count sits first, as in every other engine block, so
+/// a child slot reaches any block's count without asking what it points at. What kind
+/// of node a block is, the slot that points at it says (node.hpp): the header holds no
+/// kind, so descending a branch reads its bitmap without first reading a kind.
+template <class Counts>
 struct NodeHeader {
-    explicit NodeHeader(NodeKind node_kind) noexcept : kind(node_kind) {}
+    NodeHeader() noexcept = default;
     NodeHeader(const NodeHeader&) = delete;
     NodeHeader& operator=(const NodeHeader&) = delete;
 
-    std::atomic<std::uint64_t> count{1};
-    NodeKind kind;
+    typename Counts::Count count{1};
     // Branches only: occupied slots and slots allocated inline after the block's head.
-    // They live in the header's padding, which keeps a branch head at 24 bytes.
+    // With the count they fill the first 8 bytes, which keeps a branch head (with its
+    // bitmap) at 16 bytes.
     std::uint8_t len = 0;
     std::uint8_t capacity = 0;
 };
@@ -53,8 +54,14 @@ struct NodeHeader {
 /// Slot is a one-word-ish owning handle: default-made means empty, copying clones it,
 /// moving and destroying never throw.
 template <class Slot, Heap H>
-class SparseArray : public NodeHeader {
+class SparseArray : public NodeHeader<typename H::Counts> {
+    using Header = NodeHeader<typename H::Counts>;
+
 public:
+    using Header::capacity;
+    using Header::count;
+    using Header::len;
+
     static constexpr unsigned kMaxCapacity = 64;
     static constexpr unsigned kMinGrowth = 4;
 
@@ -175,7 +182,7 @@ public:
     const Slot& first() const noexcept { return slots()[0]; }
 
 private:
-    explicit SparseArray(unsigned slot_capacity) noexcept : NodeHeader(NodeKind::kBranch) {
+    explicit SparseArray(unsigned slot_capacity) noexcept {
         capacity = static_cast<std::uint8_t>(slot_capacity);
     }
 

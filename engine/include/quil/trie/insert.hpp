@@ -21,20 +21,22 @@ void branch_set(NodeRef<K, V, H>& slot, unsigned i, NodeRef<K, V, H> child) {
     slot.rebind(branch);
 }
 
-template <class K, class V, Heap H>
-bool insert_at(NodeRef<K, V, H>& slot, EntryWithHash<K, V, H>& e, unsigned depth);
+template <class K, class V, Heap H, class Hashing>
+bool insert_at(NodeRef<K, V, H>& slot, EntryWithHash<K, V, H>& e, std::uint64_t h,
+               unsigned depth, const Hashing& hashing);
 
 /// The branch rule: descend into the child at the entry's digit, or hang the entry
-/// there as a new single-entry leaf.
-template <class K, class V, Heap H>
-bool insert_into_branch(NodeRef<K, V, H>& slot, EntryWithHash<K, V, H>& e, unsigned depth) {
+/// there as a new single-entry leaf. `h` is e's trie hash.
+template <class K, class V, Heap H, class Hashing>
+bool insert_into_branch(NodeRef<K, V, H>& slot, EntryWithHash<K, V, H>& e, std::uint64_t h,
+                        unsigned depth, const Hashing& hashing) {
     if (exhausted(depth)) {
         panic("hash cannot be exhausted if we are on a branch");
     }
-    const unsigned i = digit(e.hash(), depth);
+    const unsigned i = digit(h, depth);
     if (NodeRef<K, V, H>* child = slot.branch()->get(i)) {
         make_writable(*child);
-        return insert_at(*child, e, depth + 1);
+        return insert_at(*child, e, h, depth + 1, hashing);
     }
     branch_set(slot, i, NodeRef<K, V, H>(std::move(e)));
     return true;
@@ -42,10 +44,11 @@ bool insert_into_branch(NodeRef<K, V, H>& slot, EntryWithHash<K, V, H>& e, unsig
 
 /// Bucket insert on a single-entry leaf: replace the entry when the key matches (the
 /// new key object and value both win), otherwise start a bucket reading e, stored.
-template <class K, class V, Heap H>
-bool bucket_insert_single(NodeRef<K, V, H>& slot, EntryWithHash<K, V, H>& e) {
-    const Entry<K, V>& stored = *slot.entry();
-    if (stored.hash() == e.hash() && stored.key().equals(e.key())) {
+template <class K, class V, Heap H, class Hashing>
+bool bucket_insert_single(NodeRef<K, V, H>& slot, EntryWithHash<K, V, H>& e, std::uint64_t h,
+                          const Hashing& hashing) {
+    const Entry<K, V, H>& stored = *slot.entry();
+    if (hashing.matches(stored, h, e.key().hash_feed()) && stored.key().equals(e.key())) {
         slot = NodeRef<K, V, H>(std::move(e));
         return false;
     }
@@ -59,29 +62,32 @@ bool bucket_insert_single(NodeRef<K, V, H>& slot, EntryWithHash<K, V, H>& e) {
 
 /// Bucket insert on a writable collision bucket: a matching entry is taken out, then e
 /// goes in front, so the list is ordered by latest insertion.
-template <class K, class V, Heap H>
-bool bucket_insert_collision(Collision<K, V, H>& bucket, EntryWithHash<K, V, H>& e) {
-    EntryWithHash<K, V, H> replaced = remove_first_match<K, V, H>(bucket.list, e.key(), e.hash());
+template <class K, class V, Heap H, class Hashing>
+bool bucket_insert_collision(Collision<K, V, H>& bucket, EntryWithHash<K, V, H>& e,
+                             std::uint64_t h, const Hashing& hashing) {
+    EntryWithHash<K, V, H> replaced =
+        remove_first_match<K, V, H>(bucket.list, e.key(), h, hashing);
     const bool added = !replaced;
     replaced = EntryWithHash<K, V, H>();
     bucket.list.push_front_in_place(std::move(e));
     return added;
 }
 
-/// Inserts e (moved out of `e` once it is placed) at the writable slot `slot`, which
-/// sits at `depth`. True when the key was new.
-template <class K, class V, Heap H>
-bool insert_at(NodeRef<K, V, H>& slot, EntryWithHash<K, V, H>& e, unsigned depth) {
+/// Inserts e, whose trie hash is h (moved out of `e` once it is placed), at the
+/// writable slot `slot`, which sits at `depth`. True when the key was new.
+template <class K, class V, Heap H, class Hashing>
+bool insert_at(NodeRef<K, V, H>& slot, EntryWithHash<K, V, H>& e, std::uint64_t h,
+               unsigned depth, const Hashing& hashing) {
     using Ref = NodeRef<K, V, H>;
     if (slot.is_branch()) {
-        return insert_into_branch(slot, e, depth);
+        return insert_into_branch(slot, e, h, depth, hashing);
     }
-    const std::uint64_t h = e.hash();
+    const std::uint64_t feed = e.key().hash_feed();
     if (slot.is_entry()) {
-        const Entry<K, V>& stored = *slot.entry();
-        const bool contains = stored.hash() == h && stored.key().equals(e.key());
+        const Entry<K, V, H>& stored = *slot.entry();
+        const bool contains = hashing.matches(stored, h, feed) && stored.key().equals(e.key());
         if (contains || exhausted(depth)) {
-            return bucket_insert_single(slot, e);
+            return bucket_insert_single(slot, e, h, hashing);
         }
         // Split: the leaf turns into a branch holding the old entry at its digit, then
         // e goes in by the branch rule. Shared digits descend into the old entry's new
@@ -89,21 +95,22 @@ bool insert_at(NodeRef<K, V, H>& slot, EntryWithHash<K, V, H>& e, unsigned depth
         // differing digit (or to depth 10 and a bucket below it).
         // Note: the branch is made with the 4 slots an empty branch grows to on its
         // first child, saving the reallocation an empty one would need at once.
+        const std::uint64_t old_hash = hashing.of(stored);
         EntryWithHash<K, V, H> old = slot.take_entry();
         slot = Ref(Ref::Branch::make(Ref::Branch::kMinGrowth));
-        insert_into_branch(slot, old, depth);
-        return insert_into_branch(slot, e, depth);
+        insert_into_branch(slot, old, old_hash, depth, hashing);
+        return insert_into_branch(slot, e, h, depth, hashing);
     }
     auto& bucket = *slot.collision();
     bool contains = false;
     for (const EntryWithHash<K, V, H>& element : bucket.list) {
-        if (element.hash() == h && element.key().equals(e.key())) {
+        if (hashing.matches(element.entry(), h, feed) && element.key().equals(e.key())) {
             contains = true;
             break;
         }
     }
     if (contains || exhausted(depth)) {
-        return bucket_insert_collision(bucket, e);
+        return bucket_insert_collision(bucket, e, h, hashing);
     }
     panic(
         "internal error: entered unreachable code: hash is not exhausted, so there cannot be a "

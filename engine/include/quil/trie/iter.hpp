@@ -28,7 +28,7 @@ class TrieIter {
     using BucketList = typename detail::Collision<K, V, H>::List;
 
 public:
-    using Entry = quil::Entry<K, V>;
+    using Entry = quil::Entry<K, V, H>;
 
     /// Positioned before the first entry of the trie under `root`, which holds `size`.
     TrieIter(const Ref& root, std::uint64_t size) noexcept : remaining_(size) {

@@ -3,7 +3,6 @@
 // the top of trie.hpp explains how these fit together.
 #pragma once
 
-#include <atomic>
 #include <bit>
 #include <cassert>
 #include <concepts>
@@ -13,8 +12,8 @@
 #include <type_traits>
 #include <utility>
 
-#include "quil/common/memory.hpp"
 #include "quil/common/counts.hpp"
+#include "quil/common/memory.hpp"
 #include "quil/common/panic.hpp"
 #include "quil/list/list.hpp"
 #include "quil/trie/branch.hpp"
@@ -77,28 +76,50 @@ struct EntryAccess;
 
 }  // namespace detail
 
-/// One key and its value, with the key's trie hash. A block of its own, made once per
-/// insertion and never changed; shared by every version (and every bucket) holding it.
-/// Destroying it releases the key and the value.
-template <TrieKey K, TrieValue V>
+/// The high half of a trie hash: what an entry block keeps of its key's trie hash.
+constexpr std::uint32_t hash_high(std::uint64_t hash) noexcept {
+    return static_cast<std::uint32_t>(hash >> 32);
+}
+
+/// One key and its value. A block of its own, made once per insertion and never
+/// changed; shared by every version (and every bucket) holding it. Destroying it
+/// releases the key and the value.
+///
+///   +-------+-----------+-----+-------+
+///   | count | hash high | key | value |    32 bytes for a Python key and value
+///   +-------+-----------+-----+-------+
+///      4         4        16     8
+///
+/// The block keeps the high 32 bits of the key's trie hash, not all 64: with the count
+/// and a Python key and value that is 32 bytes, the allocator's 32-byte size class,
+/// where the full hash would take 40 and so 48. Nothing is lost. The trie hash is a
+/// function of the key's feed (kept in the key), so where a whole hash is needed (a
+/// split, a check) it is recomputed from the feed, never from the key object, and two
+/// hashes are told equal by the high halves first, then the feeds, and only when the
+/// feeds differ but the halves agree by recomputing (TrieHashing::matches). The bits a
+/// lookup has not already matched on its path are mostly high ones: the high half is
+/// the filter that keeps a miss from reading more than this block.
+template <TrieKey K, TrieValue V, Heap H>
 class Entry {
 public:
+    using Counts = typename H::Counts;
+
     Entry(std::uint64_t hash, K&& key, V&& value) noexcept
-        : hash_(hash), key_(std::move(key)), value_(std::move(value)) {}
+        : hash_high_(quil::hash_high(hash)), key_(std::move(key)), value_(std::move(value)) {}
     Entry(const Entry&) = delete;
     Entry& operator=(const Entry&) = delete;
 
-    /// The trie hash, computed when the entry was made; the key is never hashed again.
-    std::uint64_t hash() const noexcept { return hash_; }
+    /// The high half of the key's trie hash, computed when the entry was made.
+    std::uint32_t hash_high() const noexcept { return hash_high_; }
     const K& key() const noexcept { return key_; }
     const V& value() const noexcept { return value_; }
-    std::uint64_t use_count() const noexcept { return count_.load(std::memory_order_relaxed); }
+    std::uint64_t use_count() const noexcept { return Counts::load(count_); }
 
 private:
     friend struct detail::EntryAccess;
 
-    mutable std::atomic<std::uint64_t> count_{1};
-    std::uint64_t hash_;
+    mutable typename Counts::Count count_{1};
+    std::uint32_t hash_high_;
     K key_;
     [[no_unique_address]] V value_;
 };
@@ -107,17 +128,45 @@ namespace detail {
 
 struct EntryAccess {
     template <class E>
-    static std::atomic<std::uint64_t>& count(const E& entry) noexcept {
+    static auto& count(const E& entry) noexcept {
         return entry.count_;
     }
 };
 
 template <class K, class V, Heap H>
-void release_entry(const Entry<K, V>* entry) noexcept {
-    if (release_is_last(EntryAccess::count(*entry))) {
-        heap_delete<Entry<K, V>, H>(const_cast<Entry<K, V>*>(entry));
+void release_entry(const Entry<K, V, H>* entry) noexcept {
+    if (H::Counts::release_is_last(EntryAccess::count(*entry))) {
+        heap_delete<Entry<K, V, H>, H>(const_cast<Entry<K, V, H>*>(entry));
     }
 }
+
+/// How one map tells trie hashes: its HashBuilder under the Hasher. Operations that meet
+/// stored entries carry one, since an entry block keeps only half of its hash.
+template <TrieHasher Hasher>
+struct TrieHashing {
+    const HashBuilder& builder;
+
+    /// The trie hash of a key with this feed.
+    std::uint64_t operator()(std::uint64_t feed) const noexcept {
+        return Hasher::hash(builder, feed);
+    }
+    /// The trie hash of a stored entry's key.
+    template <class E>
+    std::uint64_t of(const E& entry) const noexcept {
+        return (*this)(entry.key().hash_feed());
+    }
+    /// Whether a stored entry's trie hash is h, the hash of a probe whose feed is
+    /// `feed`. Reads only the entry block: equal feeds give equal hashes, and only two
+    /// different feeds whose hashes agree in the high half cost a hash computation.
+    template <class E>
+    bool matches(const E& stored, std::uint64_t h, std::uint64_t feed) const noexcept {
+        if (stored.hash_high() != hash_high(h)) {
+            return false;
+        }
+        const std::uint64_t stored_feed = stored.key().hash_feed();
+        return stored_feed == feed || (*this)(stored_feed) == h;
+    }
+};
 
 }  // namespace detail
 
@@ -126,11 +175,12 @@ void release_entry(const Entry<K, V>* entry) noexcept {
 template <TrieKey K, TrieValue V, Heap H>
 class EntryWithHash {
 public:
-    using EntryType = Entry<K, V>;
+    using EntryType = Entry<K, V, H>;
 
     EntryWithHash() noexcept = default;
 
-    /// A new entry block (count 1); takes over the key and the value.
+    /// A new entry block (count 1) for a key whose trie hash is `hash`; takes over the
+    /// key and the value.
     static EntryWithHash make(std::uint64_t hash, K key, V value) {
         return EntryWithHash(heap_new<EntryType, H>(hash, std::move(key), std::move(value)));
     }
@@ -138,13 +188,13 @@ public:
     /// A new owner of an entry borrowed from a map (for example one yielded by an
     /// iterator), which then outlives the map.
     static EntryWithHash share(const EntryType& entry) noexcept {
-        detail::retain(detail::EntryAccess::count(entry));
+        H::Counts::retain(detail::EntryAccess::count(entry));
         return EntryWithHash(&entry);
     }
 
     EntryWithHash(const EntryWithHash& other) noexcept : entry_(other.entry_) {
         if (entry_ != nullptr) {
-            detail::retain(detail::EntryAccess::count(*entry_));
+            H::Counts::retain(detail::EntryAccess::count(*entry_));
         }
     }
     EntryWithHash(EntryWithHash&& other) noexcept : entry_(std::exchange(other.entry_, nullptr)) {}
@@ -164,7 +214,6 @@ public:
     void swap(EntryWithHash& other) noexcept { std::swap(entry_, other.entry_); }
 
     explicit operator bool() const noexcept { return entry_ != nullptr; }
-    std::uint64_t hash() const noexcept { return entry_->hash(); }
     const K& key() const noexcept { return entry_->key(); }
     const V& value() const noexcept { return entry_->value(); }
     const EntryType& entry() const noexcept { return *entry_; }
@@ -187,28 +236,35 @@ namespace detail {
 /// A leaf at depth 11 holding two or more entries with one trie hash and pairwise
 /// unequal keys, newest first.
 template <class K, class V, Heap H>
-struct Collision : NodeHeader {
+struct Collision : NodeHeader<typename H::Counts> {
     using List = PersistentList<EntryWithHash<K, V, H>, H>;
 
-    Collision() noexcept : NodeHeader(NodeKind::kCollision) {}
+    Collision() noexcept = default;
     /// The shallow copy: a list clone (the nodes stay shared).
-    Collision(const Collision& other) noexcept
-        : NodeHeader(NodeKind::kCollision), list(other.list) {}
+    Collision(const Collision& other) noexcept : list(other.list) {}
 
     List list;
 };
 
-/// A child slot (and the record's root): one word owning one count. The low bit tells
-/// what it points at. Set: an entry block, which is a single-entry leaf all by itself.
-/// Clear: a node block, a branch or a collision bucket by its header's kind. The null
-/// slot only exists transiently (moved-from, or a leaf just emptied by a removal).
+/// A child slot (and the record's root): one word owning one count. Its two low bits
+/// say what it points at, so that a lookup knows a branch from a leaf before it touches
+/// the block:
+///
+///   tag 0   a branch block (SparseArray): descending reads its bitmap first
+///   tag 1   an entry block, which is a single-entry leaf all by itself
+///   tag 2   a collision bucket block
+///
+/// Every block begins with its count, so releasing or cloning a child needs no tag
+/// test. The null slot (all bits 0) only exists transiently (moved-from, or a leaf just
+/// emptied by a removal).
 template <class K, class V, Heap H>
 class NodeRef {
 public:
-    using EntryType = Entry<K, V>;
+    using EntryType = Entry<K, V, H>;
     using Handle = EntryWithHash<K, V, H>;
     using Branch = SparseArray<NodeRef, H>;
     using Bucket = Collision<K, V, H>;
+    using Counts = typename H::Counts;
 
     NodeRef() noexcept = default;
     explicit NodeRef(Handle&& entry) noexcept
@@ -218,13 +274,13 @@ public:
                static_cast<const void*>(this->entry()));
     }
     explicit NodeRef(Branch* branch) noexcept
-        : bits_(reinterpret_cast<std::uintptr_t>(static_cast<NodeHeader*>(branch))) {}
+        : bits_(reinterpret_cast<std::uintptr_t>(branch) | kBranchTag) {}
     explicit NodeRef(Bucket* bucket) noexcept
-        : bits_(reinterpret_cast<std::uintptr_t>(static_cast<NodeHeader*>(bucket))) {}
+        : bits_(reinterpret_cast<std::uintptr_t>(bucket) | kCollisionTag) {}
 
     NodeRef(const NodeRef& other) noexcept : bits_(other.bits_) {
         if (bits_ != 0) {
-            retain(count_of(bits_));
+            Counts::retain(count_of(bits_));
         }
     }
     NodeRef(NodeRef&& other) noexcept : bits_(std::exchange(other.bits_, 0)) {}
@@ -240,79 +296,83 @@ public:
 
     void reset() noexcept {
         const std::uintptr_t bits = std::exchange(bits_, 0);
-        if (bits != 0 && release_is_last(count_of(bits))) {
+        if (bits != 0 && Counts::release_is_last(count_of(bits))) {
             destroy_block(bits);
         }
     }
     void swap(NodeRef& other) noexcept { std::swap(bits_, other.bits_); }
 
     bool is_null() const noexcept { return bits_ == 0; }
-    bool is_entry() const noexcept { return (bits_ & kEntryTag) != 0; }
-    bool is_node() const noexcept { return bits_ != 0 && (bits_ & kEntryTag) == 0; }
-    bool is_branch() const noexcept { return is_node() && header()->kind == NodeKind::kBranch; }
-    bool is_collision() const noexcept {
-        return is_node() && header()->kind == NodeKind::kCollision;
-    }
+    bool is_entry() const noexcept { return (bits_ & kTagMask) == kEntryTag; }
+    bool is_node() const noexcept { return bits_ != 0 && (bits_ & kTagMask) != kEntryTag; }
+    bool is_branch() const noexcept { return bits_ != 0 && (bits_ & kTagMask) == kBranchTag; }
+    bool is_collision() const noexcept { return (bits_ & kTagMask) == kCollisionTag; }
 
     const EntryType* entry() const noexcept {
-        return reinterpret_cast<const EntryType*>(bits_ & ~kEntryTag);
+        return reinterpret_cast<const EntryType*>(bits_ & ~kTagMask);
     }
-    NodeHeader* header() const noexcept { return reinterpret_cast<NodeHeader*>(bits_); }
-    Branch* branch() const noexcept { return static_cast<Branch*>(header()); }
-    Bucket* collision() const noexcept { return static_cast<Bucket*>(header()); }
+    Branch* branch() const noexcept { return reinterpret_cast<Branch*>(bits_); }
+    Bucket* collision() const noexcept {
+        return reinterpret_cast<Bucket*>(bits_ & ~kTagMask);
+    }
 
     /// Moves the entry handle out of an entry slot, leaving the slot null.
     Handle take_entry() noexcept {
-        return Handle(reinterpret_cast<const EntryType*>(std::exchange(bits_, 0) & ~kEntryTag));
+        return Handle(reinterpret_cast<const EntryType*>(std::exchange(bits_, 0) & ~kTagMask));
     }
 
     /// Points a branch slot at the block its branch moved to when it grew. The old block
     /// is already freed and the new one holds the same single count.
-    void rebind(Branch* moved) noexcept {
-        bits_ = reinterpret_cast<std::uintptr_t>(static_cast<NodeHeader*>(moved));
+    void rebind(Branch* moved) noexcept { bits_ = reinterpret_cast<std::uintptr_t>(moved); }
+
+    /// Whether this slot holds the only count of a node block (false for an entry).
+    bool is_unique_node() const noexcept {
+        return is_node() && Counts::is_unique(count_of(bits_));
     }
 
     /// The count of whatever the slot points at (0 for null).
     std::uint64_t use_count() const noexcept {
-        if (is_entry()) {
-            return entry()->use_count();
-        }
-        return is_node() ? header()->count.load(std::memory_order_relaxed) : 0;
+        return bits_ == 0 ? 0 : Counts::load(count_of(bits_));
     }
     bool same(const NodeRef& other) const noexcept { return bits_ == other.bits_; }
 
 private:
+    static constexpr std::uintptr_t kTagMask = 3;
+    static constexpr std::uintptr_t kBranchTag = 0;
     static constexpr std::uintptr_t kEntryTag = 1;
+    static constexpr std::uintptr_t kCollisionTag = 2;
 
-    /// Entry blocks and node blocks both begin with their count, so a slot reaches the
+    /// Entry blocks and node blocks all begin with their count, so a slot reaches the
     /// count without asking what it points at. This keeps the loops that clone and
     /// release every child of a branch (a path copy touches up to 64 per level) free of
     /// unpredictable branches.
-    static std::atomic<std::uint64_t>& count_of(std::uintptr_t bits) noexcept {
-        static_assert(offsetof(NodeHeader, count) == 0, "a node block starts with its count");
-        return *reinterpret_cast<std::atomic<std::uint64_t>*>(bits & ~kEntryTag);
+    static typename Counts::Count& count_of(std::uintptr_t bits) noexcept {
+        // Branch and Bucket begin with their only base, NodeHeader.
+        static_assert(offsetof(NodeHeader<Counts>, count) == 0,
+                      "a node block starts with its count");
+        return *reinterpret_cast<typename Counts::Count*>(bits & ~kTagMask);
     }
 
     /// The last count of the block in `bits` is gone.
     static void destroy_block(std::uintptr_t bits) noexcept {
-        if ((bits & kEntryTag) != 0) {
-            heap_delete<EntryType, H>(reinterpret_cast<EntryType*>(bits & ~kEntryTag));
+        if ((bits & kTagMask) == kEntryTag) {
+            heap_delete<EntryType, H>(reinterpret_cast<EntryType*>(bits & ~kTagMask));
         } else {
-            destroy_node(reinterpret_cast<NodeHeader*>(bits));
+            destroy_node(bits);
         }
     }
-    static_assert(alignof(EntryType) >= 2 && alignof(Bucket) >= 2 && alignof(Branch) >= 2,
-                  "the low bit of a block address carries the slot's tag");
+    static_assert(alignof(EntryType) >= 4 && alignof(Bucket) >= 4 && alignof(Branch) >= 4,
+                  "the two low bits of a block address carry the slot's tag");
 
     /// Recursion is bounded by the trie height: a branch releases its children, a
     /// bucket its list, which frees its private prefix by a loop.
     /// Note: kept out of line. Inlined after a branch allocation, GCC 12 at -O2 takes
     /// the bucket arm as reachable and reports bogus -Warray-bounds on the smaller block.
-    [[gnu::noinline]] static void destroy_node(NodeHeader* node) noexcept {
-        if (node->kind == NodeKind::kBranch) {
-            Branch::destroy(static_cast<Branch*>(node));
+    [[gnu::noinline]] static void destroy_node(std::uintptr_t bits) noexcept {
+        if ((bits & kTagMask) == kBranchTag) {
+            Branch::destroy(reinterpret_cast<Branch*>(bits));
         } else {
-            heap_delete<Bucket, H>(static_cast<Bucket*>(node));
+            heap_delete<Bucket, H>(reinterpret_cast<Bucket*>(bits & ~kTagMask));
         }
     }
 
@@ -326,7 +386,7 @@ private:
 template <class K, class V, Heap H>
 void make_writable(NodeRef<K, V, H>& slot) {
     using Ref = NodeRef<K, V, H>;
-    if (!slot.is_node() || is_unique(slot.header()->count)) {
+    if (!slot.is_node() || slot.is_unique_node()) {
         return;
     }
     if (slot.is_branch()) {
@@ -379,9 +439,9 @@ private:
 /// When nothing matches the whole list is rebuilt from new nodes. If equals throws,
 /// the list has lost the entries already taken off; the caller's record is then only
 /// fit to be released.
-template <class K, class V, Heap H>
+template <class K, class V, Heap H, class Hashing>
 EntryWithHash<K, V, H> remove_first_match(typename Collision<K, V, H>::List& list, const K& key,
-                                          std::uint64_t h) {
+                                          std::uint64_t h, const Hashing& hashing) {
     using Handle = EntryWithHash<K, V, H>;
     ScratchArray<Handle, H> kept(list.len());
     Handle removed;
@@ -392,7 +452,8 @@ EntryWithHash<K, V, H> remove_first_match(typename Collision<K, V, H>::List& lis
         }
         Handle candidate = *first;
         list.drop_first_in_place();
-        if (candidate.hash() == h && candidate.key().equals(key)) {
+        if (hashing.matches(candidate.entry(), h, key.hash_feed()) &&
+            candidate.key().equals(key)) {
             removed = std::move(candidate);
             break;
         }

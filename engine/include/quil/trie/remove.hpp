@@ -38,8 +38,9 @@ void compress(NodeRef<K, V, H>& slot) {
 /// Removes the entry for (key, h) under the writable slot `slot` at `depth`; true when
 /// one was removed. A single-entry leaf that is removed leaves its slot null: the
 /// parent drops the slot at once, and at the root the caller puts an empty branch there.
-template <class K, class V, Heap H>
-bool remove_at(NodeRef<K, V, H>& slot, const K& key, std::uint64_t h, unsigned depth) {
+template <class K, class V, Heap H, class Hashing>
+bool remove_at(NodeRef<K, V, H>& slot, const K& key, std::uint64_t h, unsigned depth,
+               const Hashing& hashing) {
     using Ref = NodeRef<K, V, H>;
     if (slot.is_branch()) {
         if (exhausted(depth)) {
@@ -52,7 +53,7 @@ bool remove_at(NodeRef<K, V, H>& slot, const K& key, std::uint64_t h, unsigned d
             return false;
         }
         make_writable(*child);
-        if (!remove_at(*child, key, h, depth + 1)) {
+        if (!remove_at(*child, key, h, depth + 1, hashing)) {
             // Nothing is compacted: the copies made on the way down are private to the
             // working record and go with it.
             return false;
@@ -64,15 +65,16 @@ bool remove_at(NodeRef<K, V, H>& slot, const K& key, std::uint64_t h, unsigned d
         return true;
     }
     if (slot.is_entry()) {
-        const Entry<K, V>& stored = *slot.entry();
-        if (stored.hash() != h || !stored.key().equals(key)) {
+        const Entry<K, V, H>& stored = *slot.entry();
+        if (!hashing.matches(stored, h, key.hash_feed()) || !stored.key().equals(key)) {
             return false;
         }
         slot.reset();
         return true;
     }
     auto& bucket = *slot.collision();
-    const bool removed = static_cast<bool>(remove_first_match<K, V, H>(bucket.list, key, h));
+    const bool removed =
+        static_cast<bool>(remove_first_match<K, V, H>(bucket.list, key, h, hashing));
     // The length is looked at whether or not anything was removed.
     switch (bucket.list.len()) {
         case 0:

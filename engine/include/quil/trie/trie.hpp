@@ -108,7 +108,7 @@ class TrieMap {
 public:
     using key_type = K;
     using mapped_type = V;
-    using Entry = quil::Entry<K, V>;
+    using Entry = quil::Entry<K, V, H>;
     using EntryWithHash = quil::EntryWithHash<K, V, H>;
     using Iter = TrieIter<K, V, H>;
     using Items = TrieItems<K, V, H>;
@@ -187,7 +187,7 @@ public:
         const std::uint64_t h = hash_of(key);
         EntryWithHash e = EntryWithHash::make(h, std::move(key), std::move(value));
         detail::make_writable(root_);
-        if (!detail::insert_at(root_, e, 0)) {
+        if (!detail::insert_at(root_, e, h, 0, hashing())) {
             return false;
         }
         ++size_;
@@ -214,7 +214,7 @@ public:
     bool remove_in_place(const K& key) {
         const std::uint64_t h = hash_of(key);
         detail::make_writable(root_);
-        if (!detail::remove_at(root_, key, h, 0)) {
+        if (!detail::remove_at(root_, key, h, 0, hashing())) {
             return false;
         }
         if (root_.is_null()) {
@@ -274,6 +274,8 @@ private:
         const std::uint64_t h = hash_of(key);
         const Ref* node = &root_;
         unsigned depth = 0;
+        // Each level reads the branch's bitmap and then one child slot: the slot's tag
+        // says what the child is, so no block is read to learn its kind.
         while (node->is_branch()) {
             if (detail::exhausted(depth)) {
                 panic("hash cannot be exhausted if we are on a branch");
@@ -284,16 +286,23 @@ private:
             }
             ++depth;
         }
+        const std::uint64_t feed = key.hash_feed();
         if (node->is_entry()) {
             const Entry* entry = node->entry();
-            return {entry->hash() == h && entry->key().equals(key) ? entry : nullptr, false};
+            return {hashing().matches(*entry, h, feed) && entry->key().equals(key) ? entry
+                                                                                    : nullptr,
+                    false};
         }
         for (const EntryWithHash& element : node->collision()->list) {
-            if (element.hash() == h && element.key().equals(key)) {
+            if (hashing().matches(element.entry(), h, feed) && element.key().equals(key)) {
                 return {element.get(), true};
             }
         }
         return {nullptr, true};
+    }
+
+    detail::TrieHashing<Hasher> hashing() const noexcept {
+        return detail::TrieHashing<Hasher>{builder_};
     }
 
     TrieMap(const HashBuilder& builder, Ref root, std::uint64_t size) noexcept
@@ -323,11 +332,12 @@ private:
             detail::exhausted(depth) ? ~std::uint64_t{0}
                                      : (std::uint64_t{1} << (detail::kBitsPerLevel * depth)) - 1;
         const auto check_entry = [&](const Entry& entry) {
-            if ((entry.hash() & path_mask) != prefix) {
-                broken("entry hash " + hex(entry.hash()) + " does not follow its path");
+            const std::uint64_t hash = hash_of(entry.key());
+            if ((hash & path_mask) != prefix) {
+                broken("entry hash " + hex(hash) + " does not follow its path");
             }
-            if (hash_of(entry.key()) != entry.hash()) {
-                broken("entry hash " + hex(entry.hash()) + " is not its key's hash");
+            if (hash_high(hash) != entry.hash_high()) {
+                broken("entry hash " + hex(hash) + " is not the hash the entry keeps");
             }
         };
         if (slot.is_entry()) {
@@ -381,21 +391,22 @@ private:
     }
 
     template <class PrintKey>
-    static void dump_slot(std::string& out, const Ref& slot, unsigned depth,
-                          const std::string& label, PrintKey& print_key) {
+    void dump_slot(std::string& out, const Ref& slot, unsigned depth, const std::string& label,
+                   PrintKey& print_key) const {
         out.append(2 * depth, ' ');
         out += label;
         if (slot.is_null()) {
             out += "null\n";
         } else if (slot.is_entry()) {
-            out +=
-                "entry " + hex(slot.entry()->hash()) + " " + print_key(slot.entry()->key()) + "\n";
+            out += "entry " + hex(hash_of(slot.entry()->key())) + " " +
+                   print_key(slot.entry()->key()) + "\n";
         } else if (slot.is_collision()) {
             const auto& list = slot.collision()->list;
             out += "collision " + std::to_string(list.len()) + "\n";
             for (const EntryWithHash& element : list) {
                 out.append(2 * depth + 2, ' ');
-                out += "entry " + hex(element.hash()) + " " + print_key(element.key()) + "\n";
+                out += "entry " + hex(hash_of(element.key())) + " " + print_key(element.key()) +
+                       "\n";
             }
         } else {
             const auto& branch = *slot.branch();
