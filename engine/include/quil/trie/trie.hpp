@@ -284,14 +284,17 @@ private:
             if (node == nullptr) {
                 return {nullptr, false};
             }
+            node->prefetch_slots();
             ++depth;
         }
         const std::uint64_t feed = key.hash_feed();
         if (node->is_entry()) {
             const Entry* entry = node->entry();
-            return {hashing().matches(*entry, h, feed) && entry->key().equals(key) ? entry
-                                                                                    : nullptr,
-                    false};
+            if (!hashing().matches(*entry, h, feed)) {
+                return {nullptr, false};
+            }
+            detail::prefetch_value(entry->value());
+            return {entry->key().equals(key) ? entry : nullptr, false};
         }
         for (const EntryWithHash& element : node->collision()->list) {
             if (hashing().matches(element.entry(), h, feed) && element.key().equals(key)) {
