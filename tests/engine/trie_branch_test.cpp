@@ -43,8 +43,8 @@ protected:
 };
 
 TEST_F(SparseArrayTest, RankCountsOccupiedSlotsBelow) {
-    Owned a(Array::make(0));
-    a->bitmap = (1ull << 0) | (1ull << 5) | (1ull << 6) | (1ull << 63);
+    Owned a(Array::make(4));
+    a->set_bitmap((1ull << 0) | (1ull << 5) | (1ull << 6) | (1ull << 63));
     const std::pair<unsigned, unsigned> cases[] = {{0, 0}, {1, 1},  {5, 1}, {6, 2},
                                                    {7, 3}, {62, 3}, {63, 3}};
     for (auto [slot, rank] : cases) {
@@ -77,7 +77,7 @@ TEST_F(SparseArrayTest, GrowsFromEmptyTo64InDoublingStepsKeepingSlotOrder) {
         in_order[static_cast<std::size_t>(i)] = i;
     }
     EXPECT_EQ(children(*array), in_order);
-    EXPECT_EQ(array->bitmap, ~0ull);
+    EXPECT_EQ(array->bitmap(), ~0ull);
     // One block per capacity step survives: the grown ones were freed.
     EXPECT_EQ(CountingHeap::live_blocks, 1u);
 }
@@ -91,7 +91,7 @@ TEST_F(SparseArrayTest, CopyClonesChildrenWithOneSpareSlot) {
         Owned source(array);
         Owned copy(Array::copy_of(*array));
         EXPECT_EQ(copy->capacity, std::min(len + 1, 64u)) << "len " << len;
-        EXPECT_EQ(copy->bitmap, array->bitmap);
+        EXPECT_EQ(copy->bitmap(), array->bitmap());
         EXPECT_EQ(children(*copy.array), children(*array));
         if (len > 0) {
             EXPECT_TRUE(copy->first().same_as(array->first()));
@@ -117,9 +117,36 @@ TEST_F(SparseArrayTest, SetReplacesAndRemoveShiftsReleasingTheOldChild) {
     array->remove(2);
     array->remove(3);  // empty: nothing happens
     EXPECT_EQ(children(*array), (std::vector<int>{90, 40}));
-    EXPECT_EQ(array->bitmap, (1ull << 9) | (1ull << 40));
+    EXPECT_EQ(array->bitmap(), (1ull << 9) | (1ull << 40));
     EXPECT_EQ(Tracked::live(), 2u);
     EXPECT_EQ(array->first().value(), 90);
+}
+
+// Branches of capacity 2 keep slot numbers instead of a bitmap; they answer the same
+// and turn wide when a third child arrives.
+TEST_F(SparseArrayTest, SmallBranchKeepsSlotNumbersAndGrowsWide) {
+    Array* array = Array::make(2);
+    EXPECT_EQ(Array::bytes_for(3) - Array::bytes_for(2), sizeof(Tracked) + 8);  // + the bitmap
+    Array::set(array, 40, Tracked(40));
+    Array::set(array, 9, Tracked(9));
+    EXPECT_EQ(array->capacity, 2u);
+    EXPECT_EQ(array->bitmap(), (1ull << 9) | (1ull << 40));
+    EXPECT_EQ(children(*array), (std::vector<int>{9, 40}));
+    EXPECT_EQ(array->rank(40), 1u);
+    EXPECT_EQ(array->get(41), nullptr);
+
+    Array::set(array, 40, Tracked(400));
+    array->remove(9);
+    EXPECT_EQ(children(*array), (std::vector<int>{400}));
+    EXPECT_EQ(array->bitmap(), 1ull << 40);
+
+    Array::set(array, 0, Tracked(0));
+    Array::set(array, 63, Tracked(63));  // full: moves to a wide block of 4
+    Owned owned(array);
+    EXPECT_EQ(array->capacity, 4u);
+    EXPECT_EQ(array->bitmap(), (1ull << 0) | (1ull << 40) | (1ull << 63));
+    EXPECT_EQ(children(*array), (std::vector<int>{0, 400, 63}));
+    EXPECT_EQ(Tracked::live(), 3u);
 }
 
 // Bitmap and len can only disagree when a node is corrupt; each operation names it.
@@ -137,7 +164,7 @@ TEST_F(SparseArrayTest, IndexChecksReportRankAndLen) {
     for (const Case& c : cases) {
         Array* array = Array::make(0);
         Array::set(array, 0, Tracked(0));
-        array->bitmap |= 1ull << 5;  // a bit without a child: rank(5) == 1 == len
+        array->set_bitmap(array->bitmap() | 1ull << 5);  // a bit without a child: rank(5) == 1
         std::string message;
         try {
             const std::string op = c.operation;

@@ -300,7 +300,7 @@ private:
     Ref branch(BulkRecord* records, BulkRecord* scratch, unsigned depth, const Parts& parts) {
         auto* branch = Ref::Branch::make(parts.count);
         Ref made(branch);
-        branch->bitmap = parts.bitmap;
+        branch->set_bitmap(parts.bitmap);
         branch->len = static_cast<std::uint8_t>(parts.count);
         Ref* slots = branch->slots();
         std::size_t start = 0;
@@ -358,7 +358,7 @@ private:
         }
         auto* branch = Ref::Branch::make(1);
         Ref made(branch);
-        branch->bitmap = std::uint64_t{1} << digit(records[0].hash, depth);
+        branch->set_bitmap(std::uint64_t{1} << digit(records[0].hash, depth));
         branch->len = 1;
         branch->slots()[0] = chain(records, n, depth + 1);
         return made;

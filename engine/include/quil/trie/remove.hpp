@@ -22,7 +22,7 @@ void compress(NodeRef<K, V, H>& slot) {
         return;
     }
     auto& branch = *slot.branch();
-    if (std::popcount(branch.bitmap) != 1) {
+    if (branch.size() != 1) {
         return;
     }
     if (branch.len == 0) {
@@ -58,7 +58,7 @@ bool remove_at(NodeRef<K, V, H>& slot, const K& key, std::uint64_t h, unsigned d
             // working record and go with it.
             return false;
         }
-        if (child->is_null() || (child->is_branch() && child->branch()->bitmap == 0)) {
+        if (child->is_null() || (child->is_branch() && child->branch()->size() == 0)) {
             branch->remove(i);
         }
         compress(slot);

@@ -384,7 +384,7 @@ private:
             broken("branch whose only child is a single-entry leaf");
         }
         std::uint64_t found = 0;
-        for (std::uint64_t bits = branch.bitmap; bits != 0; bits &= bits - 1) {
+        for (std::uint64_t bits = branch.bitmap(); bits != 0; bits &= bits - 1) {
             const auto i = static_cast<unsigned>(std::countr_zero(bits));
             const std::uint64_t child_prefix =
                 prefix | (std::uint64_t{i} << (detail::kBitsPerLevel * depth));
@@ -415,7 +415,7 @@ private:
             const auto& branch = *slot.branch();
             out += "branch " + std::to_string(branch.len) + "/" + std::to_string(branch.capacity) +
                    "\n";
-            for (std::uint64_t bits = branch.bitmap; bits != 0; bits &= bits - 1) {
+            for (std::uint64_t bits = branch.bitmap(); bits != 0; bits &= bits - 1) {
                 const auto i = static_cast<unsigned>(std::countr_zero(bits));
                 dump_slot(out, *branch.get(i), depth + 1, std::to_string(i) + ": ", print_key);
             }
