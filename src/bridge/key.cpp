@@ -53,6 +53,11 @@ bool Key::bytes_compare_quietly() noexcept {
 bool Key::equals_by_call(const Key& probe) const {
     PyObject* stored = object();
     PyObject* other = probe.object();
+    if (Py_IS_TYPE(stored, &PyUnicode_Type) && Py_IS_TYPE(other, &PyUnicode_Type)) [[likely]] {
+        // str.__eq__ between exact strs answers what PyUnicode_Equal does, runs no code
+        // and cannot fail, so nobody can tell the call was not made.
+        return PyUnicode_Equal(stored, other) == 1;
+    }
     CallbackAttach attach;
     py::Ref result = py::Ref::steal(call_eq(stored, other));
     if (result.get() == Py_NotImplemented) {

@@ -33,6 +33,12 @@ public:
         }
         return key;
     }
+    /// The error of a failed hash of a method's argument named `argument`, annotated
+    /// "while processing '{argument}'" as make_argument annotates it.
+    [[gnu::cold]] static PendingError argument_hash_failed(const char* argument) {
+        return PendingError::fetch().with_note(argument);
+    }
+
     /// A Key for an object whose hash is already known (moving between sets).
     Key(py::HeldRef object, Py_hash_t hash) noexcept
         : bits_(tagged(object.release())), hash_(hash) {}
@@ -98,6 +104,8 @@ public:
     }
 
 private:
+    friend class BorrowedKey;
+
     /// Set in bits_ when the object equals itself silently: known from its exact type
     /// when the key is made (the type is read then anyway, beside the hash), and kept in
     /// the word a lookup reads to reach the object, so a lookup that finds the very probe
@@ -124,6 +132,25 @@ private:
 
     std::uintptr_t bits_ = 0;  // the object (one strong reference), tagged
     Py_hash_t hash_ = 0;
+};
+
+/// A Key over an object the caller holds for the whole operation (a method's argument,
+/// used as a probe): it takes no reference and releases none, which a lookup would only
+/// spend time on. Never stored: the engine copies keys it keeps, and only from Keys.
+class BorrowedKey {
+public:
+    BorrowedKey(PyObject* object, Py_hash_t hash) noexcept {
+        key_.bits_ = Key::tagged(object);
+        key_.hash_ = hash;
+    }
+    ~BorrowedKey() { key_.bits_ = 0; }  // the reference was never taken
+    BorrowedKey(const BorrowedKey&) = delete;
+    BorrowedKey& operator=(const BorrowedKey&) = delete;
+
+    const Key& get() const noexcept { return key_; }
+
+private:
+    Key key_;
 };
 
 }  // namespace quil

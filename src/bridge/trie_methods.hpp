@@ -19,12 +19,13 @@ enum class MissingKey { kRaise, kIgnore };
 template <class Record>
 Outcome<Record> without_key(const Record& record, PyObject* key_object, const char* argument,
                             MissingKey missing) {
-    auto key = Key::make_argument(key_object, argument);
-    if (!key.ok()) {
-        return std::move(key).take_error();
+    const Py_hash_t hash = PyObject_Hash(key_object);
+    if (hash == -1) [[unlikely]] {
+        return Key::argument_hash_failed(argument);
     }
-    if (record.lookup(key.value()) != nullptr) {
-        return record.remove(key.value());
+    const BorrowedKey key(key_object, hash);
+    if (record.lookup(key.get()) != nullptr) {
+        return record.remove(key.get());
     }
     if (missing == MissingKey::kRaise) {
         return PendingError::object(PyExc_KeyError, py::Ref::borrow(key_object));

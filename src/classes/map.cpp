@@ -213,22 +213,23 @@ Outcome<py::Ref> map_new(PyTypeObject* type, const ParsedArgs& args) {
 // ---------------------------------------------------------------- lookup
 
 Outcome<py::Ref> map_getitem(PyObject* self, PyObject* key_object) {
-    auto key = Key::make_argument(key_object, "key");
-    if (!key.ok()) {
-        return std::move(key).take_error();
+    const Py_hash_t hash = PyObject_Hash(key_object);
+    if (hash == -1) [[unlikely]] {
+        return Key::argument_hash_failed("key");
     }
-    if (const auto* entry = map_of(self).lookup(key.value())) {
+    const BorrowedKey key(key_object, hash);
+    if (const auto* entry = map_of(self).lookup(key.get())) {
         return entry->value().ref();
     }
     return PendingError::object(PyExc_KeyError, py::Ref::borrow(key_object));
 }
 
 Outcome<bool> map_contains(PyObject* self, PyObject* key_object) {
-    auto key = Key::make_argument(key_object, "key");
-    if (!key.ok()) {
-        return std::move(key).take_error();
+    const Py_hash_t hash = PyObject_Hash(key_object);
+    if (hash == -1) [[unlikely]] {
+        return Key::argument_hash_failed("key");
     }
-    return map_of(self).contains(key.value());
+    return map_of(self).contains(BorrowedKey(key_object, hash).get());
 }
 
 Outcome<Py_ssize_t> map_len(PyObject* self) {
@@ -249,11 +250,12 @@ constexpr ArgumentSpec kMapGet{
 };
 
 Outcome<py::Ref> map_get(PyObject* self, const ParsedArgs& args) {
-    auto key = Key::make_argument(args[0], "key");
-    if (!key.ok()) {
-        return std::move(key).take_error();
+    const Py_hash_t hash = PyObject_Hash(args[0]);
+    if (hash == -1) [[unlikely]] {
+        return Key::argument_hash_failed("key");
     }
-    if (const auto* entry = map_of(self).lookup(key.value())) {
+    const BorrowedKey key(args[0], hash);
+    if (const auto* entry = map_of(self).lookup(key.get())) {
         return entry->value().ref();
     }
     return py::Ref::borrow(args.value_or_none_default(1, Py_None));

@@ -90,11 +90,11 @@ Outcome<py::Ref> set_new(PyTypeObject* type, const ParsedArgs& args) {
 // ---------------------------------------------------------------- membership
 
 Outcome<bool> set_contains(PyObject* self, PyObject* object) {
-    auto key = Key::make_argument(object, "key");
-    if (!key.ok()) {
-        return std::move(key).take_error();
+    const Py_hash_t hash = PyObject_Hash(object);
+    if (hash == -1) [[unlikely]] {
+        return Key::argument_hash_failed("key");
     }
-    return set_of(self).contains(key.value());
+    return set_of(self).contains(BorrowedKey(object, hash).get());
 }
 
 Outcome<Py_ssize_t> set_len(PyObject* self) { return static_cast<Py_ssize_t>(set_of(self).size()); }
