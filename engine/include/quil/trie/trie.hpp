@@ -70,9 +70,9 @@
 // compares the same pair twice; a colliding key is compared once per level of the
 // chain it builds).
 //
-// Why the layout is what it is (measured on a 2-core shared VM, CPython 3.14 release,
-// 100 000 str keys; cachegrind counts per operation, timings as medians of alternating
-// runs against immutables.Map 0.21 in the same conditions):
+// Why the layout is what it is (measured with 100 000 str keys on a shared 2-core VM,
+// CPython 3.14 release build, against immutables.Map 0.21; counts per operation come
+// from cachegrind, since timings on that machine swing by tens of percent):
 //   - Plain counts where the global lock allows them: a persistent insert clones and
 //     later releases every child of each copied branch (64 + 64 + about 24 blocks at
 //     this size), and an atomic read-modify-write costs about ten times a plain one.
@@ -83,23 +83,27 @@
 //   - The node kind in the slot's tag bits, and the high half of the hash in the entry:
 //     a lookup reads, per level, a branch's bitmap and one slot, then the entry block,
 //     and touches the key object only to compare a key that is not the probe object.
-//     Key marks objects equal to themselves by type in its pointer's low bit, so a hit
-//     on the stored object reads neither object.
-//   - Prefetching: the slot lines of a branch are asked for with its bitmap, and a found
-//     value while the key is compared (hits 401 to 261 ns and 264 to 201 ns on the
-//     loaded machine). The lookup stays about 1.2 to 1.5 times immutables' time: per
-//     hit it runs about 690 instructions against 460, of which SipHash-1-3 of the key
-//     under the map's keys is about 90 and the Key bridge (hash, argument checks) about
-//     60, and it makes one cache miss more (the entry block; immutables keeps keys and
-//     values inline in its nodes).
+//     The extension's Key marks objects equal to themselves by type in its pointer's
+//     low bit, so a hit on the stored object reads neither object.
+//   - Prefetching: the slot lines of a branch are asked for with its bitmap (in a wide
+//     branch the slot a lookup needs is usually on another line, whose address depends
+//     on the bitmap), and a found value while the key is compared. A lookup still costs
+//     more than immutables': per hit about 570 instructions on the stored key object and
+//     670 on an equal but distinct str, against 384 and 482 (cachegrind,
+//     PYTHONHASHSEED=0), of which SipHash-1-3 of the key under the map's keys is about
+//     90 and the call frame about 65; and it makes one cache miss more, the entry block
+//     (immutables keeps keys and values inline in its nodes).
 //   - What a path copy touches bounds insert and remove: about 6 000 instructions and
 //     85 first-level cache misses per insert at this size, against immutables' 5 500
-//     and 79; immutables' nodes are 32 wide, so it copies 32 + 32 + 32 + a few children
-//     where we copy 64 + 64 + 24. Rejected for now: splitting a wide branch into a
-//     directory of eight groups (a copy would clone 8 + 8 children per level instead of
-//     64, at the price of a dependent load per level on every lookup); and entries
-//     inline in branches (saves the entry block's miss, but a copy must then clone two
-//     Python references per inline entry instead of one count).
+//     and 79. Cloning the children of the copied branches takes about 1 840 of them and
+//     releasing them when the version goes about 1 770, ten per child, which a
+//     hand-written loop over the slot words does not beat (measured: 1 % fewer). Our
+//     branches are 64 wide, so a copy clones 64 + 64 + about 24 children where
+//     immutables' 32-wide nodes clone 32 + 32 + 32 + a few. Rejected for now: splitting
+//     a wide branch into a directory of eight groups (a copy would clone 8 + 8 children
+//     per level instead of 64, at the price of a dependent load per level on every
+//     lookup); and entries inline in branches (saves the entry block's miss, but a copy
+//     must then clone two Python references per inline entry instead of one count).
 //
 // Failure. equals may throw. Operations are exception-neutral with the strong guarantee
 // for the receiver: they only ever write the private working copy, every intermediate
