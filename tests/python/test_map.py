@@ -122,6 +122,22 @@ def test_numeric_keys_of_different_types_are_found():
     assert HashTrieMap({1: "a"}).get(True) == "a"
 
 
+def test_a_str_subclass_compares_by_its_own_eq_and_exact_str_by_str_eq():
+    log = []
+
+    class LoudStr(str):
+        def __eq__(self, other):
+            log.append((str(self), str(other)))
+            return str.__eq__(self, other)
+
+        __hash__ = str.__hash__
+
+    assert HashTrieMap([(LoudStr("a"), 1)])["a"] == 1
+    assert log == [("a", "a")]
+    assert HashTrieMap({"a": 1})[LoudStr("a")] == 1  # the stored exact str answers
+    assert log == [("a", "a")]
+
+
 def test_insert_remove_discard_leave_the_receiver_unchanged():
     m = HashTrieMap({"a": 1})
     assert as_dict(m.insert("b", 2)) == {"a": 1, "b": 2}
