@@ -93,9 +93,9 @@
 //     PYTHONHASHSEED=0), of which SipHash-1-3 of the key under the map's keys is about
 //     90 and the call frame about 65; and it makes one cache miss more, the entry block
 //     (immutables keeps keys and values inline in its nodes).
-//   - What a path copy touches bounds insert and remove: about 6 000 instructions and
-//     85 first-level cache misses per insert at this size, against immutables' 5 500
-//     and 79. Cloning the children of the copied branches takes about 1 840 of them and
+//   - What a path copy touches bounds insert and remove: about 6 100 instructions and
+//     86 first-level cache misses per insert at this size, against immutables' 5 400
+//     and 76. Cloning the children of the copied branches takes about 1 840 of them and
 //     releasing them when the version goes about 1 770, ten per child, which a
 //     hand-written loop over the slot words does not beat (measured: 1 % fewer). Our
 //     branches are 64 wide, so a copy clones 64 + 64 + about 24 children where
