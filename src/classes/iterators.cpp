@@ -4,43 +4,17 @@
 // stays whole, so no node's count changes while iterating.
 #include <Python.h>
 
-#include <atomic>
-#include <cstdint>
 #include <utility>
 
 #include "bridge/classes.hpp"
 #include "bridge/records.hpp"
 #include "bridge/walks.hpp"
 #include "runtime/adapters.hpp"
+#include "runtime/use_counter.hpp"
 
 namespace quil {
 
 namespace {
-
-/// 0 idle; n > 0: n shared uses in progress; -1: a step (exclusive use) in progress.
-/// Changed only atomically, so a second use during a step is refused, not interleaved.
-class UseCounter {
-public:
-    bool try_exclusive() noexcept {
-        std::intptr_t idle = 0;
-        return uses_.compare_exchange_strong(idle, -1, std::memory_order_acquire);
-    }
-    void end_exclusive() noexcept { uses_.store(0, std::memory_order_release); }
-
-    bool try_shared() noexcept {
-        std::intptr_t current = uses_.load(std::memory_order_relaxed);
-        do {
-            if (current < 0) {
-                return false;
-            }
-        } while (!uses_.compare_exchange_weak(current, current + 1, std::memory_order_acquire));
-        return true;
-    }
-    void end_shared() noexcept { uses_.fetch_sub(1, std::memory_order_release); }
-
-private:
-    std::atomic<std::intptr_t> uses_{0};
-};
 
 /// The payload of an iterator object: its walk state (Walk) and the use counter.
 /// Walk::step() yields the next element as a new reference, or an empty Ref at the end.
@@ -72,10 +46,7 @@ Outcome<py::Ref> iterator_next(PyObject* self) {
     if (!payload.uses.try_exclusive()) {
         return PendingError::message(PyExc_RuntimeError, "Already borrowed");
     }
-    struct EndUse {
-        UseCounter& uses;
-        ~EndUse() { uses.end_exclusive(); }
-    } end_use{payload.uses};
+    ExclusiveUse end_use(payload.uses);
     return payload.walk.step();
 }
 
