@@ -9,7 +9,8 @@ from collections.abc import (
     ValuesView,
 )
 from collections.abc import Set as AbstractSet
-from typing import Any, Generic, TypeVar, final, overload
+from types import GenericAlias
+from typing import Any, Generic, Self, TypeVar, final, overload
 
 _T = TypeVar("_T")
 _T_co = TypeVar("_T_co", covariant=True)
@@ -114,6 +115,16 @@ class HashTrieMap(Mapping[_K, _V_co]):
         self,
     ) -> tuple[type[HashTrieMap[Any, Any]], tuple[list[tuple[_K, _V_co]]]]:
         """Pickling support: (HashTrieMap, ([(key, value), ...],)), the pairs in iteration order."""
+    def __copy__(self) -> Self:
+        """copy.copy(): the map itself, which never changes. O(1)."""
+    def __deepcopy__(self, memo: dict[int, Any], /) -> Self:
+        """copy.deepcopy(): the map itself when every key and value deep-copies to itself
+        (strings, numbers, tuples of those, quil collections of those), else a new map of the deep
+        copies (each key, then its value). Shares `memo` with the rest of the copy. O(n).
+        """
+    @classmethod
+    def __class_getitem__(cls, item: Any, /) -> GenericAlias:
+        """HashTrieMap[K, V] at runtime, for annotations: a types.GenericAlias, as dict[K, V] is."""
     def __hash__(self) -> int:
         """A hash of the entries that ignores their order, like a frozenset of the items'; equal
         maps hash alike. Raises TypeError naming the key of the first unhashable value. O(n),
@@ -325,6 +336,16 @@ class HashTrieSet(AbstractSet[_T_co]):
         """
     def __reduce__(self) -> tuple[type[HashTrieSet[Any]], tuple[list[_T_co]]]:
         """Pickling support: (HashTrieSet, ([element, ...],)), in iteration order."""
+    def __copy__(self) -> Self:
+        """copy.copy(): the set itself, which never changes. O(1)."""
+    def __deepcopy__(self, memo: dict[int, Any], /) -> Self:
+        """copy.deepcopy(): the set itself when every element deep-copies to itself (strings,
+        numbers, tuples of those, quil collections of those), else a new set of the deep copies.
+        Shares `memo` with the rest of the copy. O(n).
+        """
+    @classmethod
+    def __class_getitem__(cls, item: Any, /) -> GenericAlias:
+        """HashTrieSet[T] at runtime, for annotations: a types.GenericAlias, as frozenset[T] is."""
 
 @final
 class List(Generic[_T_co]):
@@ -362,6 +383,16 @@ class List(Generic[_T_co]):
         """A new List of the elements in reverse order (a list, not an iterator). O(n)."""
     def __reduce__(self) -> tuple[type[List[Any]], tuple[list[_T_co]]]:
         """Pickling support: (List, ([element, ...],)), front to back."""
+    def __copy__(self) -> Self:
+        """copy.copy(): the list itself, which never changes. O(1)."""
+    def __deepcopy__(self, memo: dict[int, Any], /) -> Self:
+        """copy.deepcopy(): the list itself when every element deep-copies to itself (strings,
+        numbers, tuples of those, quil collections of those), else a new List of the deep copies,
+        front to back. Shares `memo` with the rest of the copy. O(n).
+        """
+    @classmethod
+    def __class_getitem__(cls, item: Any, /) -> GenericAlias:
+        """List[T] at runtime, for annotations: a types.GenericAlias, as list[T] is."""
     def __len__(self) -> int:
         """The number of elements. O(1)."""
     def __iter__(self) -> Iterator[_T_co]:
@@ -416,6 +447,16 @@ class Stack(Generic[_T_co]):
         """Whether `other` is a Stack with pairwise equal elements. O(n)."""
     def __ne__(self, other: object, /) -> bool:
         """The negation of ==."""
+    def __copy__(self) -> Self:
+        """copy.copy(): the stack itself, which never changes. O(1)."""
+    def __deepcopy__(self, memo: dict[int, Any], /) -> Self:
+        """copy.deepcopy(): the stack itself when every element deep-copies to itself (strings,
+        numbers, tuples of those, quil collections of those), else a new Stack of the deep copies,
+        each at its height. Shares `memo` with the rest of the copy. O(n).
+        """
+    @classmethod
+    def __class_getitem__(cls, item: Any, /) -> GenericAlias:
+        """Stack[T] at runtime, for annotations: a types.GenericAlias, as list[T] is."""
 
 @final
 class Queue(Generic[_T_co]):
@@ -458,3 +499,13 @@ class Queue(Generic[_T_co]):
         """Whether `other` is a Queue with pairwise equal elements, oldest first. O(n)."""
     def __ne__(self, other: object, /) -> bool:
         """The negation of ==."""
+    def __copy__(self) -> Self:
+        """copy.copy(): the queue itself, which never changes. O(1)."""
+    def __deepcopy__(self, memo: dict[int, Any], /) -> Self:
+        """copy.deepcopy(): the queue itself when every element deep-copies to itself (strings,
+        numbers, tuples of those, quil collections of those), else a new Queue of the deep copies,
+        oldest first. Shares `memo` with the rest of the copy. O(n).
+        """
+    @classmethod
+    def __class_getitem__(cls, item: Any, /) -> GenericAlias:
+        """Queue[T] at runtime, for annotations: a types.GenericAlias, as list[T] is."""

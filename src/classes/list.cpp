@@ -1,7 +1,11 @@
 // List: an immutable cons list of Python objects over PersistentList.
 #include <Python.h>
 
+#include <utility>
+#include <vector>
+
 #include "bridge/classes.hpp"
+#include "bridge/copies.hpp"
 #include "bridge/records.hpp"
 #include "bridge/repr.hpp"
 #include "bridge/sequence.hpp"
@@ -136,6 +140,17 @@ using ListSlots = SequenceSlots<ListRecord, kListName>;
 
 Outcome<py::Ref> list_iter(PyObject* self) { return new_list_iterator(list_of(self)); }
 
+/// __deepcopy__(memo): the elements deep-copied front to back; see deep_copy.
+Outcome<py::Ref> list_deepcopy(PyObject* self, PyObject* memo) {
+    return deep_copy(self, memo, elements_of(list_of(self)), [](std::vector<py::HeldRef> copies) {
+        ListRecord list;
+        for (auto it = copies.rbegin(); it != copies.rend(); ++it) {
+            list.push_front_in_place(std::move(*it));
+        }
+        return new_list(std::move(list));
+    });
+}
+
 PyMethodDef list_methods[] = {
     {"push_front", as_pycfunction(&fastcall<kListPushFront, list_push_front>),
      METH_FASTCALL | METH_KEYWORDS, "push_front($self, other)\n--\n\n"},
@@ -145,6 +160,11 @@ PyMethodDef list_methods[] = {
      "__reversed__($self)\n--\n\n"},
     {"__reduce__", as_pycfunction(&noargs<list_reduce>), METH_NOARGS,
      "__reduce__($self)\n--\n\n"},
+    {"__copy__", as_pycfunction(&noargs<copy_self>), METH_NOARGS, "__copy__($self)\n--\n\n"},
+    {"__deepcopy__", as_pycfunction(&binary<list_deepcopy>), METH_O,
+     "__deepcopy__($self, memo, /)\n--\n\n"},
+    {"__class_getitem__", Py_GenericAlias, METH_O | METH_CLASS,
+     "__class_getitem__($type, item, /)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -9,6 +9,7 @@
 #include "bridge/abc.hpp"
 #include "bridge/bulk_insert.hpp"
 #include "bridge/classes.hpp"
+#include "bridge/copies.hpp"
 #include "bridge/equality.hpp"
 #include "bridge/hashing.hpp"
 #include "bridge/records.hpp"
@@ -476,6 +477,41 @@ Outcome<py::Ref> map_reduce(PyObject* self) {
     return result;
 }
 
+/// __deepcopy__(memo): each key, then its value, deep-copied entry by entry in iteration
+/// order (as a dict's deep copy goes); see deep_copy. A new map keeps the receiver's
+/// HashBuilder, so keys that copied to themselves keep their order; they keep their
+/// cached hashes too, and only the keys that changed are hashed.
+Outcome<py::Ref> map_deepcopy(PyObject* self, PyObject* memo) {
+    const MapRecord& map = map_of(self);
+    Lookahead<MapRecord> walk(map);
+    const MapRecord::Entry* entry = nullptr;
+    bool value_next = false;
+    const auto next = [&]() -> PyObject* {
+        if (value_next) {
+            value_next = false;
+            return entry->value().get();
+        }
+        entry = walk.next();
+        value_next = entry != nullptr;
+        return entry != nullptr ? entry->key().object() : nullptr;
+    };
+    const auto rebuild = [&map](std::vector<py::HeldRef> copies) -> Outcome<py::Ref> {
+        MapRecord result = MapRecord::create(map.hash_builder());
+        auto originals = map.iter();
+        for (std::size_t i = 0; i + 1 < copies.size(); i += 2) {
+            const Key& original = originals.next()->key();
+            auto key = copies[i].get() == original.object() ? Outcome<Key>(Key(original))
+                                                           : Key::make(copies[i].get());
+            if (!key.ok()) {
+                return std::move(key).take_error();
+            }
+            result.insert_in_place(std::move(key).take_value(), std::move(copies[i + 1]));
+        }
+        return map_result(std::move(result));
+    };
+    return deep_copy(self, memo, next, rebuild);
+}
+
 Outcome<py::Ref> map_iter(PyObject* self) { return new_keys_iterator(map_of(self)); }
 
 Outcome<py::Ref> map_keys(PyObject* self) { return new_keys_view(map_of(self)); }
@@ -499,6 +535,11 @@ PyMethodDef map_methods[] = {
      METH_FASTCALL | METH_KEYWORDS | METH_CLASS, "fromkeys($type, keys, val=None)\n--\n\n"},
     {"__reduce__", as_pycfunction(&noargs<map_reduce>), METH_NOARGS,
      "__reduce__($self)\n--\n\n"},
+    {"__copy__", as_pycfunction(&noargs<copy_self>), METH_NOARGS, "__copy__($self)\n--\n\n"},
+    {"__deepcopy__", as_pycfunction(&binary<map_deepcopy>), METH_O,
+     "__deepcopy__($self, memo, /)\n--\n\n"},
+    {"__class_getitem__", Py_GenericAlias, METH_O | METH_CLASS,
+     "__class_getitem__($type, item, /)\n--\n\n"},
     {"keys", as_pycfunction(&noargs<map_keys>), METH_NOARGS, "keys($self)\n--\n\n"},
     {"values", as_pycfunction(&noargs<map_values>), METH_NOARGS, "values($self)\n--\n\n"},
     {"items", as_pycfunction(&noargs<map_items>), METH_NOARGS, "items($self)\n--\n\n"},

@@ -3,7 +3,11 @@
 // of iteration, repr, equality and hash.
 #include <Python.h>
 
+#include <utility>
+#include <vector>
+
 #include "bridge/classes.hpp"
+#include "bridge/copies.hpp"
 #include "bridge/records.hpp"
 #include "bridge/repr.hpp"
 #include "bridge/sequence.hpp"
@@ -78,12 +82,28 @@ using QueueSlots = SequenceSlots<QueueRecord, kQueueName>;
 
 Outcome<py::Ref> queue_iter(PyObject* self) { return new_queue_iterator(queue_of(self)); }
 
+/// __deepcopy__(memo): the elements deep-copied oldest first; see deep_copy.
+Outcome<py::Ref> queue_deepcopy(PyObject* self, PyObject* memo) {
+    return deep_copy(self, memo, elements_of(queue_of(self)), [](std::vector<py::HeldRef> copies) {
+        QueueRecord queue;
+        for (py::HeldRef& copy : copies) {
+            queue.enqueue_in_place(std::move(copy));
+        }
+        return new_queue(std::move(queue));
+    });
+}
+
 PyMethodDef queue_methods[] = {
     {"peek", as_pycfunction(&noargs<queue_peek>), METH_NOARGS, "peek($self)\n--\n\n"},
     {"is_empty", as_pycfunction(&noargs<queue_is_empty>), METH_NOARGS, "is_empty($self)\n--\n\n"},
     {"enqueue", as_pycfunction(&fastcall<kQueueEnqueue, queue_enqueue>),
      METH_FASTCALL | METH_KEYWORDS, "enqueue($self, value)\n--\n\n"},
     {"dequeue", as_pycfunction(&noargs<queue_dequeue>), METH_NOARGS, "dequeue($self)\n--\n\n"},
+    {"__copy__", as_pycfunction(&noargs<copy_self>), METH_NOARGS, "__copy__($self)\n--\n\n"},
+    {"__deepcopy__", as_pycfunction(&binary<queue_deepcopy>), METH_O,
+     "__deepcopy__($self, memo, /)\n--\n\n"},
+    {"__class_getitem__", Py_GenericAlias, METH_O | METH_CLASS,
+     "__class_getitem__($type, item, /)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -6,9 +6,11 @@
 #include <string>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "bridge/bulk_insert.hpp"
 #include "bridge/classes.hpp"
+#include "bridge/copies.hpp"
 #include "bridge/hashing.hpp"
 #include "bridge/records.hpp"
 #include "bridge/repr.hpp"
@@ -207,6 +209,36 @@ Outcome<py::Ref> set_reduce(PyObject* self) {
     return result;
 }
 
+/// __deepcopy__(memo): the elements deep-copied in iteration order; see deep_copy. A new
+/// set keeps the receiver's HashBuilder, and the elements that copied to themselves keep
+/// their cached hashes.
+Outcome<py::Ref> set_deepcopy(PyObject* self, PyObject* memo) {
+    const SetRecord& set = set_of(self);
+    Lookahead<SetRecord> walk(set);
+    const auto next = [&walk]() -> PyObject* {
+        const auto* entry = walk.next();
+        return entry != nullptr ? entry->key().object() : nullptr;
+    };
+    const auto rebuild = [&set](std::vector<py::HeldRef> copies) -> Outcome<py::Ref> {
+        SetRecord result = SetRecord::create(set.hash_builder());
+        auto originals = set.iter();
+        for (py::HeldRef& copy : copies) {
+            const Key& original = originals.next()->key();
+            if (copy.get() == original.object()) {
+                result.insert_in_place(Key(original));
+                continue;
+            }
+            auto key = Key::make(copy.get());
+            if (!key.ok()) {
+                return std::move(key).take_error();
+            }
+            result.insert_in_place(std::move(key).take_value());
+        }
+        return set_result(std::move(result));
+    };
+    return deep_copy(self, memo, next, rebuild);
+}
+
 // ---------------------------------------------------------------- algebra
 //
 // Which record is copied and which is walked decides the result's HashBuilder (so its
@@ -397,6 +429,11 @@ PyMethodDef set_methods[] = {
     {"update", as_pycfunction(&fastcall<kSetUpdate, set_update>), METH_FASTCALL | METH_KEYWORDS,
      "update($self, *iterables)\n--\n\n"},
     {"__reduce__", as_pycfunction(&noargs<set_reduce>), METH_NOARGS, "__reduce__($self)\n--\n\n"},
+    {"__copy__", as_pycfunction(&noargs<copy_self>), METH_NOARGS, "__copy__($self)\n--\n\n"},
+    {"__deepcopy__", as_pycfunction(&binary<set_deepcopy>), METH_O,
+     "__deepcopy__($self, memo, /)\n--\n\n"},
+    {"__class_getitem__", Py_GenericAlias, METH_O | METH_CLASS,
+     "__class_getitem__($type, item, /)\n--\n\n"},
     {"difference", as_pycfunction(&fastcall<kSetDifference, set_algebra_method<set_difference>>),
      METH_FASTCALL | METH_KEYWORDS, "difference($self, other)\n--\n\n"},
     {"intersection",

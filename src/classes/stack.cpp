@@ -3,9 +3,11 @@
 #include <Python.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bridge/classes.hpp"
+#include "bridge/copies.hpp"
 #include "bridge/records.hpp"
 #include "bridge/repr.hpp"
 #include "bridge/sequence.hpp"
@@ -94,11 +96,28 @@ using StackSlots = SequenceSlots<StackRecord, kStackName>;
 
 Outcome<py::Ref> stack_iter(PyObject* self) { return new_stack_iterator(stack_of(self)); }
 
+/// __deepcopy__(memo): the elements deep-copied from the top down; see deep_copy. The copy
+/// pushes them back bottom first, so each stays at its height.
+Outcome<py::Ref> stack_deepcopy(PyObject* self, PyObject* memo) {
+    return deep_copy(self, memo, elements_of(stack_of(self)), [](std::vector<py::HeldRef> copies) {
+        StackRecord stack;
+        for (auto it = copies.rbegin(); it != copies.rend(); ++it) {
+            stack.push_in_place(std::move(*it));
+        }
+        return new_stack(std::move(stack));
+    });
+}
+
 PyMethodDef stack_methods[] = {
     {"peek", as_pycfunction(&noargs<stack_peek>), METH_NOARGS, "peek($self)\n--\n\n"},
     {"pop", as_pycfunction(&noargs<stack_pop>), METH_NOARGS, "pop($self)\n--\n\n"},
     {"push", as_pycfunction(&fastcall<kStackPush, stack_push>),
      METH_FASTCALL | METH_KEYWORDS, "push($self, other)\n--\n\n"},
+    {"__copy__", as_pycfunction(&noargs<copy_self>), METH_NOARGS, "__copy__($self)\n--\n\n"},
+    {"__deepcopy__", as_pycfunction(&binary<stack_deepcopy>), METH_O,
+     "__deepcopy__($self, memo, /)\n--\n\n"},
+    {"__class_getitem__", Py_GenericAlias, METH_O | METH_CLASS,
+     "__class_getitem__($type, item, /)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

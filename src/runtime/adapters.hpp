@@ -7,7 +7,8 @@
 //   unary        tp_repr, tp_iter, tp_iternext     Outcome<py::Ref>(PyObject* self)
 //   noargs       METH_NOARGS methods               Outcome<py::Ref>(PyObject* self)
 //   getter       tp_getset getters                 Outcome<py::Ref>(PyObject* self)
-//   binary       mp_subscript, nb_and/or/xor/sub   Outcome<py::Ref>(PyObject*, PyObject*)
+//   binary       mp_subscript, nb_and/or/xor/sub,  Outcome<py::Ref>(PyObject*, PyObject*)
+//                METH_O methods
 //   contains     sq_contains                       Outcome<bool>(PyObject*, PyObject*)
 //   length       mp_length, sq_length              Outcome<Py_ssize_t>(PyObject*)
 //   hash         tp_hash                           Outcome<Py_hash_t>(PyObject*)

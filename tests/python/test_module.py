@@ -5,6 +5,8 @@ import importlib
 import importlib.util
 import inspect
 import sys
+import types
+import typing
 
 import pytest
 
@@ -139,6 +141,37 @@ def test_view_classes_are_not_instantiable_nor_exported(make_view, name):
     assert not hasattr(quil, name)
     with pytest.raises(TypeError):
         cls()
+
+
+@pytest.mark.parametrize(
+    "cls, args",
+    [(quil.HashTrieMap, (str, int)), (quil.HashTrieSet, (int,)), (quil.List, (str,)),
+     (quil.Queue, (int,)), (quil.Stack, (bytes,))],
+    ids=lambda value: getattr(value, "__name__", ""),
+)
+def test_classes_are_subscriptable_as_generic_aliases(cls, args):
+    alias = cls[args]
+    assert type(alias) is types.GenericAlias
+    assert alias.__origin__ is cls and alias.__args__ == args
+    assert repr(alias) == f"quil.{cls.__name__}[{', '.join(arg.__name__ for arg in args)}]"
+    assert cls.__class_getitem__.__text_signature__ == "($type, item, /)"
+
+
+def test_annotations_that_subscript_the_classes_evaluate():
+    from quil import HashTrieMap, HashTrieSet, List, Queue, Stack
+
+    def lazy(m: HashTrieMap[str, List[int]], q: Queue[int]) -> Stack[HashTrieSet[str]]:
+        raise NotImplementedError
+
+    def strings(m: "quil.HashTrieMap[str, quil.List[int]]",
+                q: "quil.Queue[int]") -> "quil.Stack[quil.HashTrieSet[str]]":
+        raise NotImplementedError
+
+    expected = {"m": HashTrieMap[str, List[int]], "q": Queue[int],
+                "return": Stack[HashTrieSet[str]]}
+    for f in (lazy, strings):
+        assert typing.get_type_hints(f) == expected
+        assert inspect.get_annotations(f, eval_str=True) == expected
 
 
 def test_map_is_registered_as_a_mapping():

@@ -1,5 +1,6 @@
 # Reference leaks: on the debug interpreter, repeating a workload must leave the total
 # reference count where it was. Skipped on release builds (no sys.gettotalrefcount).
+import copy
 import gc
 import pickle
 import sys
@@ -188,3 +189,25 @@ def set_workload():
 
 def test_set_operations_do_not_leak():
     assert_no_leak(set_workload)
+
+
+def copy_workload():
+    holder = []
+    cyclic = HashTrieMap(a=holder)
+    holder.append(cyclic)
+    for i in range(100):
+        shared = [i]
+        for collection in (HashTrieMap({str(i): shared, (i, "t"): 1}), HashTrieSet([(i, "t"), i]),
+                           List([shared, str(i)]), Queue(shared, [i]), Stack([shared], "s")):
+            _ = copy.copy(collection), copy.deepcopy(collection)
+            _ = copy.deepcopy([shared, collection])
+        _ = copy.deepcopy(HashTrieMap(a=1)), List([shared]).__deepcopy__(None)
+        _ = HashTrieMap[str, int], List[int]
+        # The copy of a cycle is a cycle; the collections are not tracked by the garbage
+        # collector, so it is broken by hand.
+        copy.deepcopy(cyclic)["a"].clear()
+    holder.clear()
+
+
+def test_copies_do_not_leak():
+    assert_no_leak(copy_workload)

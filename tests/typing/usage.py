@@ -68,3 +68,9 @@ wider_keys: list[str | int] = list(wider)
 pair_set: HashTrieSet[tuple[str, int]] = views.items() & [("a", 1)]
 counts: list[int] = list(views.values())
 same: bool = views.keys() == {"a", "b"}
+
+import copy
+
+same_prices: HashTrieMap[str, float] = copy.copy(prices)
+deep_numbers: List[int] = copy.deepcopy(numbers)
+deep_waiting: Queue[int] = copy.deepcopy(waiting)
