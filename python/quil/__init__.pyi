@@ -9,8 +9,8 @@ from collections.abc import (
     ValuesView,
 )
 from collections.abc import Set as AbstractSet
-from types import GenericAlias
-from typing import Any, Generic, Self, TypeVar, final, overload
+from types import GenericAlias, TracebackType
+from typing import Any, ClassVar, Generic, Self, TypeVar, final, overload
 
 _T = TypeVar("_T")
 _T_co = TypeVar("_T_co", covariant=True)
@@ -88,6 +88,11 @@ class HashTrieMap(Mapping[_K, _V_co]):
         Each positional argument is a mapping or an iterable of (key, value) pairs; later arguments
         win over earlier ones, keywords over all. Conversion errors (TypeError, ValueError)
         propagate without a note. O(k log n) for k entries added; the receiver is unchanged.
+        """
+    def mutate(self) -> _HashTrieMapMutation[_K, _V_co]:
+        """A mutation object that starts from this map: change it in place like a dict, then
+        finish() returns the new map. The receiver never changes. O(1); each update then costs
+        O(log n), copying a node only the first time it is touched.
         """
     @classmethod
     def convert(
@@ -275,6 +280,11 @@ class HashTrieSet(AbstractSet[_T_co]):
     def update(self, *iterables: Iterable[_T]) -> HashTrieSet[_T_co | _T]:
         """A new set with the elements of every iterable added, in order. Errors propagate without a
         note. O(k log n) for k elements added; the receiver is unchanged.
+        """
+    def mutate(self) -> _HashTrieSetMutation[_T_co]:
+        """A mutation object that starts from this set: change it in place like a set, then
+        finish() returns the new set. The receiver never changes. O(1); each update then costs
+        O(log n), copying a node only the first time it is touched.
         """
     def union(self, other: HashTrieSet[_T]) -> HashTrieSet[_T_co | _T]:
         """A new set of the elements in either set. `other` must be a HashTrieSet (else TypeError);
@@ -509,3 +519,112 @@ class Queue(Generic[_T_co]):
     @classmethod
     def __class_getitem__(cls, item: Any, /) -> GenericAlias:
         """Queue[T] at runtime, for annotations: a types.GenericAlias, as list[T] is."""
+
+# The mutation classes exist at runtime as quil.HashTrieMapMutation and
+# quil.HashTrieSetMutation, but are not module attributes: the stubs name them privately.
+@final
+class _HashTrieMapMutation(Generic[_K, _V]):
+    """A map being changed in place: what HashTrieMap.mutate() returns.
+
+    It reads and writes like a dict; finish() turns it into a new HashTrieMap in O(1). The map it
+    started from never changes. Keys are hashed and compared as HashTrieMap's are. After
+    finish(), any use but finish() raises ValueError("mutation has finished"); a use while
+    another runs (from a key's __eq__, or another thread) raises RuntimeError. A context
+    manager: leaving the with block finishes it. Not hashable; meant for one thread.
+    """
+
+    def __getitem__(self, key: _K, /) -> _V:
+        """The value stored under `key`. Raises KeyError (carrying the key) when it is absent and
+        TypeError when the key is unhashable. O(log n).
+        """
+    def __setitem__(self, key: _K, value: _V, /) -> None:
+        """mm[key] = value: as set(key, value)."""
+    def __delitem__(self, key: _K, /) -> None:
+        """del mm[key]: as remove(key)."""
+    def __contains__(self, key: object, /) -> bool:
+        """Whether `key` is in the map. An unhashable key raises TypeError. O(log n)."""
+    def __len__(self) -> int:
+        """The number of entries now. O(1)."""
+    @overload
+    def get(self, key: _K, default: None = None) -> _V | None:
+        """The value stored under `key`, or `default` when it is absent. Raises TypeError for an
+        unhashable key. O(log n).
+        """
+    @overload
+    def get(self, key: _K, default: _V | _T) -> _V | _T: ...
+    def set(self, key: _K, value: _V) -> None:
+        """Map `key` to `value`; an equal key already present is replaced, key object included.
+        O(log n).
+        """
+    def remove(self, key: _K) -> None:
+        """Remove `key`. Raises KeyError (carrying the key) when it is absent. O(log n)."""
+    def discard(self, key: _K) -> None:
+        """Remove `key` if it is present. O(log n)."""
+    @overload
+    def pop(self, key: _K) -> _V:
+        """Remove `key` and return its value; when it is absent, return `default` if one was given
+        (None included), else raise KeyError carrying the key. O(log n).
+        """
+    @overload
+    def pop(self, key: _K, default: _V | _T) -> _V | _T: ...
+    def update(self, *maps: Mapping[_K, _V] | Iterable[tuple[_K, _V]], **kwds: _V) -> None:
+        """Apply each argument in order, then the keywords, as HashTrieMap.update does. All or
+        nothing: an error (conversion errors propagate without a note) leaves the mutation as it
+        was. O(k log n) for k entries added.
+        """
+    def finish(self) -> HashTrieMap[_K, _V]:
+        """The new map, in O(1). Every later call returns the same map object."""
+    def __enter__(self) -> Self:
+        """The mutation itself."""
+    def __exit__(
+        self,
+        exc_type: type[BaseException] | None,
+        exc_value: BaseException | None,
+        traceback: TracebackType | None,
+    ) -> None:
+        """Finish the mutation (then read the map with finish()); an exception leaving the block
+        goes on.
+        """
+    __hash__: ClassVar[None]  # type: ignore[assignment]
+
+@final
+class _HashTrieSetMutation(Generic[_T]):
+    """A set being changed in place: what HashTrieSet.mutate() returns.
+
+    add, discard, remove and update change it like a set's namesakes; finish() turns it into a new
+    HashTrieSet in O(1). The set it started from never changes. After finish(), any use but
+    finish() raises ValueError("mutation has finished"); a use while another runs raises
+    RuntimeError. A context manager: leaving the with block finishes it. Not hashable; meant for
+    one thread.
+    """
+
+    def __contains__(self, key: object, /) -> bool:
+        """Whether `key` is in the set. An unhashable key raises TypeError. O(log n)."""
+    def __len__(self) -> int:
+        """The number of elements now. O(1)."""
+    def add(self, value: _T) -> None:
+        """Add `value`, replacing an equal element. Raises TypeError when it is unhashable.
+        O(log n).
+        """
+    def discard(self, value: object) -> None:
+        """Remove `value` if it is present. O(log n)."""
+    def remove(self, value: object) -> None:
+        """Remove `value`. Raises KeyError (carrying the value) when it is absent. O(log n)."""
+    def update(self, *iterables: Iterable[_T]) -> None:
+        """Add the elements of every iterable, in order. All or nothing: an error (propagated
+        without a note) leaves the mutation as it was. O(k log n) for k elements.
+        """
+    def finish(self) -> HashTrieSet[_T]:
+        """The new set, in O(1). Every later call returns the same set object."""
+    def __enter__(self) -> Self:
+        """The mutation itself."""
+    def __exit__(
+        self,
+        exc_type: type[BaseException] | None,
+        exc_value: BaseException | None,
+        traceback: TracebackType | None,
+    ) -> None:
+        """Finish the mutation (then read the set with finish()); an exception leaving the block
+        goes on.
+        """
+    __hash__: ClassVar[None]  # type: ignore[assignment]

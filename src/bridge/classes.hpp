@@ -1,8 +1,13 @@
 // What the class families need from each other, declared here so that no class family
-// includes another: the fifteen ClassSpecs (for the module's execution step and for
-// objects of one class made by another), and one function per class that makes an object
-// from its engine record. Each is defined in the file of its class family.
+// includes another: the ClassSpecs (for the module's execution step and for objects of
+// one class made by another), one function per class that makes an object from its
+// engine record, and the update work a mutation shares with its collection. Each is
+// defined in the file of its class family.
 #pragma once
+
+#include <Python.h>
+
+#include <span>
 
 #include "bridge/records.hpp"
 #include "runtime/outcome.hpp"
@@ -26,12 +31,21 @@ extern ClassSpec kSetIteratorClass;
 extern ClassSpec kListIteratorClass;
 extern ClassSpec kStackIteratorClass;
 extern ClassSpec kQueueIteratorClass;
+extern ClassSpec kHashTrieMapMutationClass;  // classes/mutations.cpp
+extern ClassSpec kHashTrieSetMutationClass;
 
 // Each takes over the record (already a copy of the caller's, O(1)) and returns the new
 // object; if the object cannot be made, the record is released with the error.
 
-/// A HashTrieSet (the map views' algebra returns sets).
+/// A HashTrieSet (the map views' algebra returns sets) and a HashTrieMap (what a map
+/// mutation's finish() returns).
 Outcome<py::Ref> new_set_object(SetRecord set);
+Outcome<py::Ref> new_map_object(MapRecord map);
+
+/// What HashTrieMap.mutate() and HashTrieSet.mutate() return: a mutation that starts
+/// from the record.
+Outcome<py::Ref> new_map_mutation(MapRecord map);
+Outcome<py::Ref> new_set_mutation(SetRecord set);
 
 /// The views HashTrieMap's keys(), values() and items() return, and KeysView's union.
 Outcome<py::Ref> new_keys_view(MapRecord map);
@@ -48,5 +62,15 @@ Outcome<py::Ref> new_set_iterator(SetRecord set);
 Outcome<py::Ref> new_list_iterator(ListRecord list);
 Outcome<py::Ref> new_stack_iterator(StackRecord stack);
 Outcome<py::Ref> new_queue_iterator(QueueRecord queue);
+
+/// The work of HashTrieMap.update(*maps, **kwds) (`maps` the positional tuple, `keywords`
+/// the keyword dict or null) and of HashTrieSet.update(*iterables), done in place on
+/// `base` (taken over: a copy of the receiver's record, O(1)): the updated record, or the
+/// update's error. Either way, and when a key's __eq__ throws, the caller's own record is
+/// untouched. `inert` is cleared when a key that is not inert (Key::is_inert) went in.
+Outcome<MapRecord> updated_map(MapRecord base, PyObject* maps, PyObject* keywords,
+                               bool& inert);
+Outcome<SetRecord> updated_set(SetRecord base, std::span<PyObject* const> iterables,
+                               bool& inert);
 
 }  // namespace quil

@@ -309,16 +309,16 @@ Outcome<py::Ref> map_remove(PyObject* self, const ParsedArgs& args) {
 }
 
 /// update(*maps, **kwds): each argument is converted into a map of its own and its
-/// entries, in that map's order, are inserted into a copy of the receiver; keywords go
-/// last. Later arguments win.
-Outcome<py::Ref> map_update(PyObject* self, PyObject* maps, PyObject* keywords) {
+/// entries, in that map's order, are inserted into `result`; keywords go last. Later
+/// arguments win. `inert` is cleared when a key that is not inert goes in.
+Outcome<MapRecord> update_in_place(MapRecord result, PyObject* maps, PyObject* keywords,
+                                   bool& inert) {
     if (!PyTuple_Check(maps)) {
         return type_mismatch(maps, "tuple").with_note("maps");
     }
     if (keywords != nullptr && keywords != Py_None && !PyDict_Check(keywords)) {
         return type_mismatch(keywords, "dict").with_note("kwds");
     }
-    MapRecord result = map_of(self);
     for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(maps); ++i) {
         auto converted = map_from(PyTuple_GET_ITEM(maps, i));
         if (!converted.ok()) {
@@ -327,12 +327,14 @@ Outcome<py::Ref> map_update(PyObject* self, PyObject* maps, PyObject* keywords) 
         const MapRecord& argument = converted.value();
         Lookahead<MapRecord> walk(argument);
         while (const auto* entry = walk.next()) {
+            inert = inert && Key::is_inert(Py_TYPE(entry->key().object()));
             result.insert_in_place(entry->key(), entry->value());
         }
     }
     if (keywords != nullptr && keywords != Py_None) {
         Status status = insert_keywords(
-            [&result](Key key, py::HeldRef object) {
+            [&result, &inert](Key key, py::HeldRef object) {
+                inert = inert && Key::is_inert(Py_TYPE(key.object()));
                 result.insert_in_place(std::move(key), std::move(object));
             },
             keywords);
@@ -340,7 +342,17 @@ Outcome<py::Ref> map_update(PyObject* self, PyObject* maps, PyObject* keywords) 
             return std::move(status).take_error();
         }
     }
-    return map_result(std::move(result));
+    return result;
+}
+
+/// update(*maps, **kwds) into a copy of the receiver.
+Outcome<py::Ref> map_update(PyObject* self, PyObject* maps, PyObject* keywords) {
+    bool inert = true;
+    auto result = update_in_place(map_of(self), maps, keywords, inert);
+    if (!result.ok()) {
+        return std::move(result).take_error();
+    }
+    return map_result(std::move(result).take_value());
 }
 
 constexpr ArgumentSpec kMapConvert{
@@ -512,6 +524,8 @@ Outcome<py::Ref> map_deepcopy(PyObject* self, PyObject* memo) {
     return deep_copy(self, memo, next, rebuild);
 }
 
+Outcome<py::Ref> map_mutate(PyObject* self) { return new_map_mutation(map_of(self)); }
+
 Outcome<py::Ref> map_iter(PyObject* self) { return new_keys_iterator(map_of(self)); }
 
 Outcome<py::Ref> map_keys(PyObject* self) { return new_keys_view(map_of(self)); }
@@ -535,6 +549,7 @@ PyMethodDef map_methods[] = {
      METH_FASTCALL | METH_KEYWORDS | METH_CLASS, "fromkeys($type, keys, val=None)\n--\n\n"},
     {"__reduce__", as_pycfunction(&noargs<map_reduce>), METH_NOARGS,
      "__reduce__($self)\n--\n\n"},
+    {"mutate", as_pycfunction(&noargs<map_mutate>), METH_NOARGS, "mutate($self)\n--\n\n"},
     {"__copy__", as_pycfunction(&noargs<copy_self>), METH_NOARGS, "__copy__($self)\n--\n\n"},
     {"__deepcopy__", as_pycfunction(&binary<map_deepcopy>), METH_O,
      "__deepcopy__($self, memo, /)\n--\n\n"},
@@ -568,5 +583,11 @@ ClassSpec kHashTrieMapClass{
     .slots = map_slots,
     .dealloc = dealloc_instance<MapRecord>,
 };
+
+Outcome<py::Ref> new_map_object(MapRecord map) { return map_result(std::move(map)); }
+
+Outcome<MapRecord> updated_map(MapRecord base, PyObject* maps, PyObject* keywords, bool& inert) {
+    return update_in_place(std::move(base), maps, keywords, inert);
+}
 
 }  // namespace quil

@@ -3,6 +3,7 @@
 #include <Python.h>
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -37,10 +38,20 @@ Outcome<py::Ref> set_result(SetRecord set) { return new_instance(set_type(), std
 /// go (see BulkInsert).
 using SetBulkInsert = BulkInsert<SetRecord>;
 
+/// A working copy changed in place, and whether every element put into it was inert
+/// (Key::is_inert): what a mutation needs to know of its update.
+struct WatchedSet {
+    SetRecord& set;
+    bool& inert;
+};
+
 /// Where the elements of an iterable go: a fresh set being made, or a working copy
 /// changed in place. Either way an element equal to one already there replaces it.
 void put(SetBulkInsert& bulk, Key key) { bulk.add(std::move(key)); }
-void put(SetRecord& set, Key key) { set.insert_in_place(std::move(key)); }
+void put(WatchedSet& sink, Key key) {
+    sink.inert = sink.inert && Key::is_inert(Py_TYPE(key.object()));
+    sink.set.insert_in_place(std::move(key));
+}
 
 /// Hashes `item` and puts it into `sink`; takes over the caller's reference.
 template <class Sink>
@@ -154,16 +165,27 @@ Outcome<py::Ref> set_remove(PyObject* self, const ParsedArgs& args) {
     return set_result(std::move(result).take_value());
 }
 
-/// update(*iterables): every element of every argument, in order, into a copy of the
-/// receiver. Only paths still shared with the receiver are copied, each once.
-Outcome<py::Ref> set_update(PyObject* self, const ParsedArgs& args) {
-    SetRecord result = set_of(self);
-    for (PyObject* iterable : args.extra_positional()) {
-        if (Status status = put_all(result, iterable); !status.ok()) {
+/// update(*iterables): every element of every argument, in order, into `result`. Only
+/// paths still shared with another record are copied, each once.
+Outcome<SetRecord> update_in_place(SetRecord result, std::span<PyObject* const> iterables,
+                                   bool& inert) {
+    WatchedSet sink{result, inert};
+    for (PyObject* iterable : iterables) {
+        if (Status status = put_all(sink, iterable); !status.ok()) {
             return std::move(status).take_error();
         }
     }
-    return set_result(std::move(result));
+    return result;
+}
+
+/// update(*iterables) into a copy of the receiver.
+Outcome<py::Ref> set_update(PyObject* self, const ParsedArgs& args) {
+    bool inert = true;
+    auto result = update_in_place(set_of(self), args.extra_positional(), inert);
+    if (!result.ok()) {
+        return std::move(result).take_error();
+    }
+    return set_result(std::move(result).take_value());
 }
 
 // ---------------------------------------------------------------- protocols
@@ -238,6 +260,8 @@ Outcome<py::Ref> set_deepcopy(PyObject* self, PyObject* memo) {
     };
     return deep_copy(self, memo, next, rebuild);
 }
+
+Outcome<py::Ref> set_mutate(PyObject* self) { return new_set_mutation(set_of(self)); }
 
 // ---------------------------------------------------------------- algebra
 //
@@ -429,6 +453,7 @@ PyMethodDef set_methods[] = {
     {"update", as_pycfunction(&fastcall<kSetUpdate, set_update>), METH_FASTCALL | METH_KEYWORDS,
      "update($self, *iterables)\n--\n\n"},
     {"__reduce__", as_pycfunction(&noargs<set_reduce>), METH_NOARGS, "__reduce__($self)\n--\n\n"},
+    {"mutate", as_pycfunction(&noargs<set_mutate>), METH_NOARGS, "mutate($self)\n--\n\n"},
     {"__copy__", as_pycfunction(&noargs<copy_self>), METH_NOARGS, "__copy__($self)\n--\n\n"},
     {"__deepcopy__", as_pycfunction(&binary<set_deepcopy>), METH_O,
      "__deepcopy__($self, memo, /)\n--\n\n"},
@@ -475,5 +500,9 @@ ClassSpec kHashTrieSetClass{
 };
 
 Outcome<py::Ref> new_set_object(SetRecord set) { return set_result(std::move(set)); }
+
+Outcome<SetRecord> updated_set(SetRecord base, std::span<PyObject* const> iterables, bool& inert) {
+    return update_in_place(std::move(base), iterables, inert);
+}
 
 }  // namespace quil

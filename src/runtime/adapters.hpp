@@ -10,6 +10,8 @@
 //   binary       mp_subscript, nb_and/or/xor/sub,  Outcome<py::Ref>(PyObject*, PyObject*)
 //                METH_O methods
 //   contains     sq_contains                       Outcome<bool>(PyObject*, PyObject*)
+//   store        mp_ass_subscript                  Status(PyObject* self, PyObject* key,
+//                                                         PyObject* value), value null: del
 //   length       mp_length, sq_length              Outcome<Py_ssize_t>(PyObject*)
 //   hash         tp_hash                           Outcome<Py_hash_t>(PyObject*)
 //   richcompare  tp_richcompare                    Outcome<py::Ref>(PyObject*, PyObject*, int)
@@ -100,6 +102,11 @@ PyObject* binary(PyObject* self, PyObject* other) noexcept {
 template <auto Impl>
 int contains(PyObject* self, PyObject* item) noexcept {
     return run_frame<int>([&] { return Impl(self, item); });
+}
+
+template <auto Impl>
+int store(PyObject* self, PyObject* key, PyObject* value) noexcept {
+    return run_frame<int>([&] { return Impl(self, key, value); });
 }
 
 template <auto Impl>

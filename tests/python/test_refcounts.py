@@ -191,6 +191,43 @@ def test_set_operations_do_not_leak():
     assert_no_leak(set_workload)
 
 
+def mutation_workload():
+    for i in range(100):
+        mm = HashTrieMap({str(j): [j] for j in range(i % 9)}).mutate()
+        mm["x"] = object()
+        mm[HashKey(3, "a")] = [1]
+        mm.set(HashKey(3, "b"), [2])
+        mm.set(str(i), [i])
+        del mm[HashKey(3, "a")]
+        mm.discard("zz")
+        _ = mm.pop("x"), mm.pop("zz", None), mm.get("1"), "1" in mm, len(mm), mm.get("q", 0)
+        mm.update({"u": [1]}, [("v", 2)], w=[3])
+        swallow(lambda: mm["missing"], KeyError)
+        swallow(lambda: mm.remove("missing"), KeyError)
+        swallow(lambda: mm.update({"y": 1}, [(1, 2, 3)]), ValueError)
+        swallow(lambda: mm.set([], 1), TypeError)
+        with mm:
+            mm[HashKey(3, "c")] = object()
+        _ = mm.finish(), mm.finish()
+        swallow(lambda: mm.set(1, 2), ValueError)
+        ms = HashTrieSet(range(i % 7)).mutate()
+        ms.add(object())
+        ms.add(HashKey(3, "c"))
+        ms.discard(1)
+        ms.update([(i, "t")], range(3))
+        swallow(lambda: ms.update([2], [[1]]), TypeError)
+        swallow(lambda: ms.remove("missing"), KeyError)
+        _ = len(ms), 2 in ms, ms.finish()
+    # Failures inside the engine: the mutation puts its saved record back.
+    failing = HashKey(1, "a", error_on_eq=ValueError("boom"))
+    mm = HashTrieMap({failing: [1], "b": [2]}).mutate()
+    ms = HashTrieSet([failing, "b"]).mutate()
+    for operation in (lambda: mm.set(HashKey(1, "z"), [0]), lambda: mm.pop(HashKey(1, "z"), 0),
+                      lambda: mm.update({HashKey(1, "z"): 1}), lambda: ms.add(HashKey(1, "z"))):
+        swallow(operation, BaseException)
+    _ = mm.finish(), ms.finish()
+
+
 def copy_workload():
     holder = []
     cyclic = HashTrieMap(a=holder)
@@ -209,5 +246,7 @@ def copy_workload():
     holder.clear()
 
 
-def test_copies_do_not_leak():
-    assert_no_leak(copy_workload)
+@pytest.mark.parametrize("workload", [mutation_workload, copy_workload],
+                         ids=["mutations", "copies"])
+def test_mutations_and_copies_do_not_leak(workload):
+    assert_no_leak(workload)

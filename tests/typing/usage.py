@@ -74,3 +74,22 @@ import copy
 same_prices: HashTrieMap[str, float] = copy.copy(prices)
 deep_numbers: List[int] = copy.deepcopy(numbers)
 deep_waiting: Queue[int] = copy.deepcopy(waiting)
+
+with prices.mutate() as batch:
+    batch["milk"] = 1.2
+    batch.set("tea", 2.0)
+    del batch["milk"]
+    batch.update({"juice": 3.0}, water=0.5)
+    popped: float = batch.pop("tea")
+    popped_or_none: float | None = batch.pop("tea", None)
+    looked_up: float | None = batch.get("juice")
+    size: int = len(batch)
+    batch["oops"] = "free"  # type: ignore[assignment]
+restocked: HashTrieMap[str, float] = batch.finish()
+tag_batch = tags.mutate()
+tag_batch.add("z")
+tag_batch.discard("a")
+tag_batch.update(["y"], ("x",))
+tag_batch.add(1)  # type: ignore[arg-type]
+retagged: HashTrieSet[str] = tag_batch.finish()
+nothing = tag_batch.remove("z")  # type: ignore[func-returns-value]
