@@ -356,6 +356,51 @@ def map_memory(n):
     }
 
 
+# ---------------------------------------------------------------- batch updates
+
+
+@group("mutate: n updates to a map of n, then finish")
+def mutate_updates(n):
+    """One batch of n updates, half to keys the map holds and half adding new keys, in a
+    seeded random order; every case leaves the original as it was. The dict case copies
+    its dict first for that; the persistent ones start a batch on their map in O(1)."""
+    ks, d, m, p = map_peers(n)
+    im = immutables.Map(d)
+    rng = random.Random(3)
+    updates = rng.sample(ks, n // 2) + keys(n - n // 2, seed=4)
+    rng.shuffle(updates)
+
+    def quil_mutate():
+        mm = m.mutate()
+        for k in updates:
+            mm[k] = 0
+        mm.finish()
+
+    def dict_copy():
+        copied = d.copy()
+        for k in updates:
+            copied[k] = 0
+
+    def immutables_mutate():
+        mm = im.mutate()
+        for k in updates:
+            mm[k] = 0
+        mm.finish()
+
+    def pmap_evolver():
+        e = p.evolver()
+        for k in updates:
+            e[k] = 0
+        e.persistent()
+
+    return n, {
+        "quil.HashTrieMap.mutate": quil_mutate,
+        "dict: copy, then d[k] = v": dict_copy,
+        "immutables.Map.mutate": immutables_mutate,
+        "pyrsistent.pmap.evolver": pmap_evolver,
+    }
+
+
 # ---------------------------------------------------------------- HashTrieSet
 
 
