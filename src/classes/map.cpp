@@ -75,7 +75,8 @@ bool is_mapping(PyObject* value) {
 
 /// Hands every (name, object) of a keyword dict, in its order, to `insert` (which puts
 /// them into a MapRecord or a MapBulkInsert). The dict is the call's own, but key
-/// hashing and comparison run Python code, so it is watched for changes.
+/// hashing and comparison run Python code, so it is watched for changes, and the name
+/// and object are held: a name's __hash__ may empty the dict, dropping its references.
 template <class Insert>
 Status insert_keywords(Insert&& insert, PyObject* keywords) {
     const Py_ssize_t size = PyDict_GET_SIZE(keywords);
@@ -84,8 +85,9 @@ Status insert_keywords(Insert&& insert, PyObject* keywords) {
     PyObject* name = nullptr;
     PyObject* object = nullptr;
     while (PyDict_Next(keywords, &position, &name, &object)) {
-        py::Ref held_object = py::Ref::borrow(object);  // survives changes to the dict
-        auto key = Key::make(name);
+        const py::Ref held_name = py::Ref::borrow(name);
+        py::Ref held_object = py::Ref::borrow(object);
+        auto key = Key::make(held_name.get());
         if (!key.ok()) {
             return std::move(key).take_error();
         }

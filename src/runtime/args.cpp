@@ -80,12 +80,15 @@ public:
         return Unit{};
     }
 
-    Outcome<Unit> keyword(PyObject* name, PyObject* value) {
+    /// One keyword argument. `owned`: the value comes from a dict, so a slot it fills
+    /// takes a reference of its own. The caller holds `name` and `value` for the call:
+    /// the name's __str__ or __hash__ may run Python code.
+    Outcome<Unit> keyword(PyObject* name, PyObject* value, bool owned) {
         std::string_view text;
         if (PyUnicode_Check(name) && utf8_of(name, text)) {
             for (std::size_t p = 0; p < spec_.parameters.size(); ++p) {
                 if (spec_.parameters[p] == text) {
-                    return fill(p, text, value);
+                    return fill(p, text, value, owned);
                 }
             }
         }
@@ -125,12 +128,16 @@ private:
         return (static_cast<unsigned>(spec_.extras) & static_cast<unsigned>(which)) != 0;
     }
 
-    Outcome<Unit> fill(std::size_t slot, std::string_view name, PyObject* value) {
+    Outcome<Unit> fill(std::size_t slot, std::string_view name, PyObject* value, bool owned) {
         if (parsed_.slots_[slot] != nullptr) {
             return argument_error(display_name(spec_) + " got multiple values for argument '" +
                                   std::string(name) + "'");
         }
         parsed_.slots_[slot] = value;
+        if (owned) {
+            Py_INCREF(value);
+            parsed_.owned_ |= 1u << slot;
+        }
         return Unit{};
     }
 
@@ -158,8 +165,9 @@ Outcome<ParsedArgs> parse_fastcall(const ArgumentSpec& spec, PyObject* const* ar
     if (kwnames != nullptr) {
         const Py_ssize_t count = PyTuple_GET_SIZE(kwnames);
         for (Py_ssize_t i = 0; i < count; ++i) {
-            auto status = parser.keyword(PyTuple_GET_ITEM(kwnames, i),
-                                         args[positional_count + static_cast<std::size_t>(i)]);
+            auto status =
+                parser.keyword(PyTuple_GET_ITEM(kwnames, i),
+                               args[positional_count + static_cast<std::size_t>(i)], false);
             if (!status.ok()) {
                 return std::move(status).take_error();
             }
@@ -186,7 +194,12 @@ Outcome<ParsedArgs> parse_tuple(const ArgumentSpec& spec, PyObject* args, PyObje
         PyObject* name = nullptr;
         PyObject* value = nullptr;
         while (PyDict_Next(kwargs, &position, &name, &value)) {
-            if (auto status = parser.keyword(name, value); !status.ok()) {
+            // The dict is the caller's, but a name's __hash__ (collecting it into the extra
+            // dict) or __str__ (in a message) can empty or refill it: both are held until
+            // this keyword is done. PyDict_Next stays safe on a changed dict.
+            const py::Ref held_name = py::Ref::borrow(name);
+            const py::Ref held_value = py::Ref::borrow(value);
+            if (auto status = parser.keyword(name, value, true); !status.ok()) {
                 return std::move(status).take_error();
             }
         }

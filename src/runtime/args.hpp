@@ -1,9 +1,9 @@
 // Argument parsing against a method's static ArgumentSpec record.
 //
 // Parsing works on the fast-call array (or the tuple/dict of the older forms) and
-// fills one borrowed slot per parameter. It builds no tuple or dict except the dict of
-// extra keywords for forms that collect **kwds; extra positionals are a view into the
-// caller's arguments.
+// fills one borrowed slot per parameter (a value read from a keyword dict is held
+// instead). It builds no tuple or dict except the dict of extra keywords for forms that
+// collect **kwds; extra positionals are a view into the caller's arguments.
 #pragma once
 
 #include <Python.h>
@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <span>
 #include <string_view>
+#include <utility>
 
 #include "runtime/outcome.hpp"
 
@@ -34,6 +35,21 @@ class ParsedArgs {
 public:
     static constexpr std::size_t kMaxSlots = 4;
 
+    ParsedArgs() = default;
+    ParsedArgs(ParsedArgs&& other) noexcept
+        : slots_(other.slots_),
+          extra_positional_(other.extra_positional_),
+          extra_keywords_(std::move(other.extra_keywords_)),
+          owned_(std::exchange(other.owned_, 0)) {}
+    ParsedArgs& operator=(ParsedArgs&&) = delete;
+    ~ParsedArgs() {
+        for (std::size_t i = 0; owned_ != 0 && i < kMaxSlots; ++i) {
+            if ((owned_ & (1u << i)) != 0) {
+                Py_DECREF(slots_[i]);
+            }
+        }
+    }
+
     /// The argument in slot i (borrowed), or null when it was not given.
     PyObject* operator[](std::size_t i) const noexcept { return slots_[i]; }
     /// Slot i, or `fallback` when it was not given or was given as None.
@@ -52,6 +68,10 @@ private:
     std::array<PyObject*, kMaxSlots> slots_{};
     std::span<PyObject* const> extra_positional_;
     py::Ref extra_keywords_;
+    // Slots holding a reference of their own: those filled from a keyword dict, which
+    // Python code run later in the call (a key's __hash__, say) may empty. The fast-call
+    // array and kwnames tuple are the caller's for the whole call, and tuples never change.
+    unsigned owned_ = 0;
 };
 
 /// Fast-call form: positional arguments in `args[0:nargs]`, keyword values after them,

@@ -1,5 +1,10 @@
-# Test helpers: keys with controlled hashes and equality, and elements whose
-# protocols fail on demand.
+# Test helpers: keys with controlled hashes and equality, elements whose protocols fail
+# on demand, and a child interpreter for code that could crash.
+import os
+import subprocess
+import sys
+
+import quil
 
 
 class HashKey:
@@ -65,3 +70,14 @@ class BadEq:
         raise ValueError("no eq")
 
     __hash__ = object.__hash__
+
+
+def run_child(code, *, timeout=300):
+    """Runs `code` in a fresh interpreter (this one's executable, importing the same quil)
+    and returns the finished process, its output captured as text. Code that could crash
+    or abort runs here, so that a crash fails one test instead of ending the session."""
+    env = dict(os.environ)
+    root = os.path.dirname(os.path.dirname(quil.__file__))
+    env["PYTHONPATH"] = os.pathsep.join(filter(None, [root, env.get("PYTHONPATH")]))
+    return subprocess.run([sys.executable, "-c", code], env=env, capture_output=True,
+                          text=True, timeout=timeout)

@@ -1,7 +1,10 @@
 # Argument parsing: every argument error, word for word, for each calling form.
+import textwrap
+
 import pytest
 
 import quil
+from helpers import run_child
 
 L = quil.List([1, 2])
 Q = quil.Queue(1, 2)
@@ -122,3 +125,47 @@ def test_unhashable_argument_gets_the_note():
     with pytest.raises(TypeError, match="unhashable type: 'list'") as info:
         M.get([])
     assert info.value.__notes__ == ["while processing 'key'"]
+
+
+# A keyword name whose __hash__ empties every dict that holds it: the caller's keyword dict
+# and the dict of extra keywords drop their references to the names and values while quil
+# is still reading them. Pairs says when it is read and when it is freed.
+EMPTYING_NAME = """
+import gc
+from quil import HashTrieMap
+
+class Name(str):
+    def __hash__(self):
+        for holder in gc.get_referrers(self):
+            if type(holder) is dict:
+                holder.clear()
+        return str.__hash__(self)
+
+class Pairs:
+    def __iter__(self):
+        print("read")
+        return iter([("x", 1)])
+
+    def __del__(self):
+        print("freed")
+
+try:
+    {call}
+except BaseException as error:
+    print(type(error).__name__, error)
+"""
+
+
+@pytest.mark.parametrize(
+    "call, before",
+    [
+        ("HashTrieMap(**{Name('a'): 1})", ""),
+        ("HashTrieMap().update(**{Name('a'): 1})", ""),
+        ("HashTrieMap(**{'value': Pairs(), Name('a'): 1})", "read\nfreed\n"),
+    ],
+    ids=["constructor", "update", "constructor-with-value"],
+)
+def test_keyword_dict_emptied_while_it_is_read(call, before):
+    child = run_child(textwrap.dedent(EMPTYING_NAME).format(call=call))
+    assert child.returncode == 0, child.stderr
+    assert child.stdout == before + "PanicException dictionary changed size during iteration\n"
