@@ -54,8 +54,9 @@ Outcome<py::Ref> key_or_value_repr(PyObject* self) {
                          });
 }
 
-/// items_view([...]): repr() of each (key, value) tuple, its text encoded with
-/// replacement; a failing repr shows as "<unprintable tuple object>".
+/// items_view([...]): repr() of each (key, value) tuple, whose text has anything that
+/// does not encode (a lone surrogate) replaced by U+FFFD; a failing repr shows as
+/// "<unprintable tuple object>".
 Outcome<py::Ref> items_repr(PyObject* self) {
     Lookahead<MapRecord> walk(view_of(self));
     return joined_repr(
@@ -66,16 +67,18 @@ Outcome<py::Ref> items_repr(PyObject* self) {
             if (!pair) {
                 panic("could not create the (key, value) tuple of an items view");
             }
-            py::Ref repr = py::Ref::steal(PyObject_Repr(pair.get()));
-            py::Ref bytes = repr ? py::Ref::steal(PyUnicode_AsEncodedString(repr.get(), "utf-8",
-                                                                            "replace"))
-                                 : py::Ref();
-            if (!bytes) {
+            py::Ref pair_text = py::Ref::steal(PyObject_Repr(pair.get()));
+            if (!pair_text) {
                 text += unprintable(pair.get());
                 return;
             }
-            text.append(PyBytes_AS_STRING(bytes.get()),
-                        static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
+            auto utf8 = utf8_replacing_invalid(pair_text.get());
+            if (!utf8.ok()) {
+                std::move(utf8).take_error().raise();
+                text += unprintable(pair.get());
+                return;
+            }
+            text += utf8.value();
         });
 }
 

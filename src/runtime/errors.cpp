@@ -185,7 +185,9 @@ PendingError wrong_pair_length(Py_ssize_t length) {
 }
 
 std::string unprintable(PyObject* object) {
-    PyErr_WriteUnraisable(object);
+    if (PyErr_Occurred() != nullptr) {
+        PyErr_WriteUnraisable(object);
+    }
     py::Ref name = py::Ref::steal(PyType_GetName(Py_TYPE(object)));
     std::string_view view;
     if (name && utf8_of(name.get(), view)) {
@@ -221,6 +223,29 @@ bool method_repr(PyObject* object, std::string& out) {
     }
     PyErr_Clear();
     return false;
+}
+
+Outcome<std::string> utf8_replacing_invalid(PyObject* text) {
+    std::string_view view;
+    if (utf8_of(text, view)) [[likely]] {
+        return std::string(view);
+    }
+    // Lone surrogates pass through as their three-byte forms, which are not UTF-8; the
+    // decoder then replaces each invalid byte, as Python's own codecs do.
+    py::Ref bytes = py::Ref::steal(PyUnicode_AsEncodedString(text, "utf-8", "surrogatepass"));
+    py::Ref replaced =
+        bytes ? py::Ref::steal(PyUnicode_DecodeUTF8(PyBytes_AS_STRING(bytes.get()),
+                                                    PyBytes_GET_SIZE(bytes.get()), "replace"))
+              : py::Ref();
+    if (!replaced) {
+        return PendingError::fetch();
+    }
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(replaced.get(), &size);
+    if (data == nullptr) {
+        return PendingError::fetch();
+    }
+    return std::string(data, static_cast<std::size_t>(size));
 }
 
 std::string error_text(PyObject* exception) {

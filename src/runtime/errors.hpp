@@ -32,8 +32,9 @@ std::string type_qualname(PyObject* object);
 /// to the unraisable hook and the text is "<unprintable {T} object>".
 std::string object_text(PyObject* object);
 
-/// "<unprintable {T} object>" for an object whose text could not be had; the pending
-/// error goes to the unraisable hook first.
+/// "<unprintable {T} object>" for an object whose text could not be had. A pending error
+/// (the failure of str() or repr()) goes to the unraisable hook first; when the text was
+/// had but does not encode, there is none to report.
 std::string unprintable(PyObject* object);
 
 /// repr(object) as UTF-8, or `fallback` if repr fails or does not encode (the error
@@ -44,6 +45,10 @@ std::string repr_or(PyObject* object, std::string_view fallback);
 /// semantics via `ok`) when the call raises, returns a non-str or does not encode; the
 /// error is discarded.
 bool method_repr(PyObject* object, std::string& out);
+
+/// The UTF-8 of a str, its invalid parts (lone surrogates) each replaced by U+FFFD as
+/// `text.encode("utf-8", "surrogatepass").decode("utf-8", "replace")` does.
+Outcome<std::string> utf8_replacing_invalid(PyObject* text);
 
 /// "PyErr { type: {X}, value: {Y}, traceback: {Z} }" for an exception object.
 std::string error_text(PyObject* exception);

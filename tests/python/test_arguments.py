@@ -169,3 +169,19 @@ def test_keyword_dict_emptied_while_it_is_read(call, before):
     child = run_child(textwrap.dedent(EMPTYING_NAME).format(call=call))
     assert child.returncode == 0, child.stderr
     assert child.stdout == before + "PanicException dictionary changed size during iteration\n"
+
+
+def test_keyword_name_that_does_not_encode_is_named_by_the_fallback_text():
+    # str() of the name succeeds, so there is no error to report, only text that cannot
+    # be UTF-8.
+    child = run_child(textwrap.dedent("""
+        from quil import HashTrieMap
+        try:
+            HashTrieMap().get(1, **{"\\ud800": 1})
+        except TypeError as error:
+            print(error)
+    """))
+    assert child.returncode == 0, child.stderr
+    assert child.stdout == (
+        "HashTrieMap.get() got an unexpected keyword argument '<unprintable str object>'\n")
+    assert child.stderr == ""

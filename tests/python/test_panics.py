@@ -1,7 +1,9 @@
 # Internal failures: PanicException, and keys whose __eq__ fails.
+import textwrap
+
 import pytest
 
-from helpers import HashKey
+from helpers import HashKey, run_child
 from quil import HashTrieMap
 
 np = pytest.importorskip("numpy")
@@ -103,3 +105,30 @@ def test_reinserting_an_equal_key_compares_twice():
     m = HashTrieMap({stored: 1})
     m.insert(HashKey(1, "a"), 2)
     assert stored.eq_calls == 2
+
+
+def test_eq_error_whose_repr_does_not_encode_is_named_by_the_fallback_text():
+    # repr() of the error succeeds, so there is no error to report, only text that cannot
+    # be UTF-8.
+    child = run_child(textwrap.dedent("""
+        from quil import HashTrieMap
+
+        class Surrogate(Exception):
+            def __repr__(self):
+                return "\\ud800"
+
+        class Key:
+            def __hash__(self):
+                return 1
+
+            def __eq__(self, other):
+                raise Surrogate
+
+        try:
+            HashTrieMap({Key(): 1})[Key()]
+        except BaseException as error:
+            print(type(error).__name__, str(error).split(",")[1])
+    """))
+    assert child.returncode == 0, child.stderr
+    assert child.stdout == "PanicException  value: <unprintable Surrogate object>\n"
+    assert "Exception ignored" not in child.stderr

@@ -35,6 +35,18 @@ def test_repr(make, text):
     assert repr(make()) == text
 
 
+class SurrogateRepr:
+    def __repr__(self):
+        return "\ud800"
+
+
+def test_items_repr_replaces_text_that_does_not_encode():
+    # As text.encode("utf-8", "surrogatepass").decode("utf-8", "replace"): one U+FFFD per
+    # byte of the surrogate's three.
+    text = repr(HashTrieMap({SurrogateRepr(): 1}).items())
+    assert text == "items_view([(\ufffd\ufffd\ufffd, 1)])"
+
+
 def test_items_repr_reports_a_failing_element_as_unraisable(monkeypatch):
     seen = []
     monkeypatch.setattr(sys, "unraisablehook", seen.append)
