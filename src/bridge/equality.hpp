@@ -6,6 +6,7 @@
 
 #include <utility>
 
+#include "runtime/errors.hpp"
 #include "runtime/outcome.hpp"
 #include "runtime/py_ref.hpp"
 
@@ -25,10 +26,11 @@ inline Outcome<bool> equal_objects(PyObject* a, PyObject* b) {
 /// sizes do, when an element has no partner, or when a pair answers `op` with a
 /// difference (False for ==, True for !=). `next_pair()` gives the next (a, b): a null
 /// `a` ends the walk, a null `b` means that `a` has no partner. A comparison that raises
-/// counts as a difference and its error is discarded. The walk stops at the first
+/// counts as a difference and its error is discarded, unless it may not be
+/// (raised_error_is_discardable): that error is returned. The walk stops at the first
 /// difference.
 template <class NextPair>
-py::Ref pairwise_equality(int op, bool same_size, NextPair next_pair) {
+Outcome<py::Ref> pairwise_equality(int op, bool same_size, NextPair next_pair) {
     const bool want_equal = op == Py_EQ;
     bool differ = !same_size;
     while (!differ) {
@@ -43,6 +45,9 @@ py::Ref pairwise_equality(int op, bool same_size, NextPair next_pair) {
         py::Ref result = py::Ref::steal(PyObject_RichCompare(pair.first, pair.second, op));
         const int truth = result ? PyObject_IsTrue(result.get()) : -1;
         if (truth < 0) {
+            if (!raised_error_is_discardable()) {
+                return PendingError::fetch();
+            }
             PyErr_Clear();
             differ = true;
         } else {

@@ -31,9 +31,26 @@ constexpr Py_hash_t frozenset_finish(std::uint64_t acc, std::uint64_t size) noex
     return result == -1 ? -2 : result;
 }
 
+/// The error for the element at `position` that failed to hash, its error raised.
+[[gnu::cold]] inline PendingError unhashable_element(const char* class_name, std::size_t position,
+                                                     PyObject* element) {
+    if (!raised_error_is_discardable()) {
+        return PendingError::fetch();
+    }
+    PyErr_Clear();
+    auto text = repr_or(element, "<repr> error");
+    if (!text.ok()) {
+        return std::move(text).take_error();
+    }
+    return PendingError::message(PyExc_TypeError, "Unhashable type at " + std::to_string(position) +
+                                                      " element in " + class_name + ": " +
+                                                      text.value());
+}
+
 /// SipHash-1-3 under the zero key over each element's hash as 8 little-endian bytes, the
 /// elements coming from `next()` (borrowed; null at the end). An unhashable element gives
-/// "Unhashable type at {i} element in {class}: {repr}".
+/// "Unhashable type at {i} element in {class}: {repr}" in place of its own error, unless
+/// that error may not be discarded (raised_error_is_discardable).
 template <class Next>
 Outcome<Py_hash_t> sequence_hash(const char* class_name, Next next) {
     SipHasher13 hasher(0, 0);
@@ -41,11 +58,7 @@ Outcome<Py_hash_t> sequence_hash(const char* class_name, Next next) {
     while (PyObject* element = next()) {
         const Py_hash_t element_hash = PyObject_Hash(element);
         if (element_hash == -1) [[unlikely]] {
-            PyErr_Clear();
-            return PendingError::message(
-                PyExc_TypeError, "Unhashable type at " + std::to_string(position) +
-                                     " element in " + class_name + ": " +
-                                     repr_or(element, "<repr> error"));
+            return unhashable_element(class_name, position, element);
         }
         hasher.write_u64(static_cast<std::uint64_t>(element_hash));
         ++position;

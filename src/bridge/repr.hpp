@@ -13,15 +13,14 @@
 
 namespace quil {
 
-/// Appends the element's own __repr__ text, or "<repr failed>".
-inline void append_element_repr(std::string& text, PyObject* element) {
-    if (!method_repr(element, text)) {
-        text += "<repr failed>";
-    }
+/// Appends the element's own __repr__ text, or "<repr failed>" (append_method_repr).
+inline Status append_element_repr(std::string& text, PyObject* element) {
+    return append_method_repr(text, element, "<repr failed>");
 }
 
 /// "{open}p1, p2, ...{close}": `next()` gives each item to show (null-like at the end) and
-/// `append(text, item)` appends its piece.
+/// `append(text, item)` appends its piece, returning a Status; its first error ends the
+/// repr.
 template <class Next, class Append>
 Outcome<py::Ref> joined_repr(std::string_view open, std::string_view close, Next next,
                              Append append) {
@@ -32,7 +31,9 @@ Outcome<py::Ref> joined_repr(std::string_view open, std::string_view close, Next
             text += ", ";
         }
         first = false;
-        append(text, item);
+        if (Status appended = append(text, item); !appended.ok()) {
+            return std::move(appended).take_error();
+        }
     }
     text += close;
     PyObject* result =
@@ -44,7 +45,8 @@ Outcome<py::Ref> joined_repr(std::string_view open, std::string_view close, Next
 }
 
 /// joined_repr of the objects `next()` yields (borrowed; null at the end), each by its
-/// own __repr__ method. Never fails because of an element.
+/// own __repr__ method. Fails because of an element only with an error that may not be
+/// discarded.
 template <class Next>
 Outcome<py::Ref> elements_repr(std::string_view open, std::string_view close, Next next) {
     return joined_repr(open, close, std::move(next), append_element_repr);

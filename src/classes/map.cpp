@@ -60,13 +60,16 @@ Status add_pair(MapBulkInsert& bulk, PyObject* item) {
 
 /// Whether `value` is a mapping: a dict (by its type flag, calling nothing), or an
 /// instance of collections.abc.Mapping. A failing isinstance check counts as "no" and
-/// goes to the unraisable hook.
-bool is_mapping(PyObject* value) {
+/// goes to the unraisable hook, unless its error may not be discarded: that is returned.
+Outcome<bool> is_mapping(PyObject* value) {
     if (PyDict_Check(value)) {
         return true;
     }
     const int found = PyObject_IsInstance(value, abc_mapping());
     if (found < 0) {
+        if (!raised_error_is_discardable()) {
+            return PendingError::fetch();
+        }
         PyErr_WriteUnraisable(value);
         return false;
     }
@@ -147,7 +150,11 @@ Status convert_into(MapBulkInsert& bulk, PyObject* value) {
         }
         return Unit{};
     }
-    if (is_mapping(value)) {
+    auto mapping = is_mapping(value);
+    if (!mapping.ok()) {
+        return std::move(mapping).take_error();
+    }
+    if (mapping.value()) {
         py::Ref items = py::Ref::steal(PyMapping_Items(value));
         if (!items) {
             return PendingError::fetch();
@@ -412,14 +419,13 @@ Outcome<py::Ref> map_repr(PyObject* self) {
     Lookahead<MapRecord> walk(map_of(self));
     return joined_repr(
         "HashTrieMap({", "})", [&walk] { return walk.next(); },
-        [](std::string& text, const MapRecord::Entry* entry) {
-            if (!method_repr(entry->key().object(), text)) {
-                text += "<repr error>";
+        [](std::string& text, const MapRecord::Entry* entry) -> Status {
+            if (Status key = append_method_repr(text, entry->key().object(), "<repr error>");
+                !key.ok()) {
+                return key;
             }
             text += ": ";
-            if (!method_repr(entry->value().get(), text)) {
-                text += "<repr error>";
-            }
+            return append_method_repr(text, entry->value().get(), "<repr error>");
         });
 }
 
@@ -444,6 +450,25 @@ Outcome<py::Ref> map_richcompare(PyObject* self, PyObject* other, int op) {
                              });
 }
 
+/// "Unhashable type in HashTrieMap of key {K}: {V}" for a value that failed to hash, its
+/// error raised, in place of that error, unless it may not be discarded.
+[[gnu::cold]] PendingError unhashable_value(PyObject* key, PyObject* value) {
+    if (!raised_error_is_discardable()) {
+        return PendingError::fetch();
+    }
+    PyErr_Clear();
+    auto key_text = repr_or(key, "<repr> error");
+    if (!key_text.ok()) {
+        return std::move(key_text).take_error();
+    }
+    auto value_text = repr_or(value, "<repr> error");
+    if (!value_text.ok()) {
+        return std::move(value_text).take_error();
+    }
+    return PendingError::message(PyExc_TypeError, "Unhashable type in HashTrieMap of key " +
+                                                      key_text.value() + ": " + value_text.value());
+}
+
 /// frozenset's hash over entry hashes: each entry is SipHash-1-3 (zero key) of the key's
 /// cached hash and the value's hash, combined order-independently.
 Outcome<Py_hash_t> map_hash(PyObject* self) {
@@ -454,11 +479,7 @@ Outcome<Py_hash_t> map_hash(PyObject* self) {
         PyObject* value = entry->value().get();
         const Py_hash_t value_hash = PyObject_Hash(value);
         if (value_hash == -1) [[unlikely]] {
-            PyErr_Clear();
-            return PendingError::message(
-                PyExc_TypeError, "Unhashable type in HashTrieMap of key " +
-                                     repr_or(entry->key().object(), "<repr> error") + ": " +
-                                     repr_or(value, "<repr> error"));
+            return unhashable_value(entry->key().object(), value);
         }
         SipHasher13 hasher(0, 0);
         hasher.write_u64(entry->key().hash_feed());

@@ -56,12 +56,12 @@ Outcome<py::Ref> key_or_value_repr(PyObject* self) {
 
 /// items_view([...]): repr() of each (key, value) tuple, whose text has anything that
 /// does not encode (a lone surrogate) replaced by U+FFFD; a failing repr shows as
-/// "<unprintable tuple object>".
+/// "<unprintable tuple object>", unless its error may not be discarded.
 Outcome<py::Ref> items_repr(PyObject* self) {
     Lookahead<MapRecord> walk(view_of(self));
     return joined_repr(
         "items_view([", "])", [&walk] { return walk.next(); },
-        [](std::string& text, const MapRecord::Entry* entry) {
+        [](std::string& text, const MapRecord::Entry* entry) -> Status {
             py::Ref pair =
                 py::Ref::steal(PyTuple_Pack(2, entry->key().object(), entry->value().get()));
             if (!pair) {
@@ -69,16 +69,18 @@ Outcome<py::Ref> items_repr(PyObject* self) {
             }
             py::Ref pair_text = py::Ref::steal(PyObject_Repr(pair.get()));
             if (!pair_text) {
+                if (!raised_error_is_discardable()) {
+                    return PendingError::fetch();
+                }
                 text += unprintable(pair.get());
-                return;
+                return Unit{};
             }
             auto utf8 = utf8_replacing_invalid(pair_text.get());
             if (!utf8.ok()) {
-                std::move(utf8).take_error().raise();
-                text += unprintable(pair.get());
-                return;
+                return std::move(utf8).take_error();
             }
             text += utf8.value();
+            return Unit{};
         });
 }
 

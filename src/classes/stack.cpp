@@ -79,14 +79,20 @@ Outcome<py::Ref> stack_repr(PyObject* self) {
     std::vector<std::string> texts;
     texts.reserve(stack.len());
     for (const py::HeldRef& element : stack) {
-        append_element_repr(texts.emplace_back(), element.get());
+        if (Status appended = append_element_repr(texts.emplace_back(), element.get());
+            !appended.ok()) {
+            return std::move(appended).take_error();
+        }
     }
     return joined_repr(
         "Stack([", "])",
         [it = texts.crbegin(), end = texts.crend()]() mutable -> const std::string* {
             return it != end ? &*it++ : nullptr;
         },
-        [](std::string& text, const std::string* piece) { text += *piece; });
+        [](std::string& text, const std::string* piece) -> Status {
+            text += *piece;
+            return Unit{};
+        });
 }
 
 /// Equality and the List hash from the top down: a Stack hashes like the List of its

@@ -93,8 +93,12 @@ public:
             }
         }
         if (!takes(Extras::kKwds)) {
+            auto name_text = object_text(name);
+            if (!name_text.ok()) {
+                return std::move(name_text).take_error();
+            }
             return argument_error(display_name(spec_) + " got an unexpected keyword argument '" +
-                                  object_text(name) + "'");
+                                  name_text.value() + "'");
         }
         if (!parsed_.extra_keywords_) {
             parsed_.extra_keywords_ = py::Ref::steal(PyDict_New());

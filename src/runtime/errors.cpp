@@ -20,7 +20,7 @@ constinit OnceCell panic_type_cell;
 
 /// The UTF-8 of `text`, str() or repr() of `object` (a new reference, null when the call
 /// failed), or unprintable(object) when there is none or it does not encode.
-std::string text_or_unprintable(py::Ref text, PyObject* object) {
+std::string text_or_unprintable(const py::Ref& text, PyObject* object) {
     std::string_view view;
     if (text && utf8_of(text.get(), view)) {
         return std::string(view);
@@ -137,15 +137,19 @@ PendingError PendingError::with_note(const char* argument) && {
         kind_ = Kind::Ready;
     }
     py::Ref note = py::Ref::steal(PyUnicode_FromFormat("while processing '%s'", argument));
+    py::Ref result;
     if (note) {
         static PyObject* const add_note = PyUnicode_InternFromString("add_note");
         PyObject* call_args[] = {value_.get(), note.get()};
-        py::Ref result = py::Ref::steal(PyObject_VectorcallMethod(
+        result = py::Ref::steal(PyObject_VectorcallMethod(
             add_note, call_args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
-        if (!result) {
-            PyErr_Clear();  // the note is a courtesy; the conversion error still stands
+    }
+    if (!result) {
+        // The note is a courtesy; the conversion error still stands, unless what stopped
+        // the note must be heard.
+        if (!raised_error_is_discardable()) {
+            return fetch();
         }
-    } else {
         PyErr_Clear();
     }
     return std::move(*this);
@@ -184,6 +188,13 @@ PendingError wrong_pair_length(Py_ssize_t length) {
         "expected tuple of length 2, but got tuple of length " + std::to_string(length));
 }
 
+bool raised_error_is_discardable() noexcept {
+    return !(PyErr_ExceptionMatches(PyExc_KeyboardInterrupt) ||
+             PyErr_ExceptionMatches(PyExc_SystemExit) ||
+             PyErr_ExceptionMatches(PyExc_MemoryError) ||
+             PyErr_ExceptionMatches(PyExc_RecursionError));
+}
+
 std::string unprintable(PyObject* object) {
     if (PyErr_Occurred() != nullptr) {
         PyErr_WriteUnraisable(object);
@@ -197,32 +208,47 @@ std::string unprintable(PyObject* object) {
     return "<unprintable object>";
 }
 
-std::string object_text(PyObject* object) {
-    return text_or_unprintable(py::Ref::steal(PyObject_Str(object)), object);
-}
-
-std::string repr_or(PyObject* object, std::string_view fallback) {
-    py::Ref repr = py::Ref::steal(PyObject_Repr(object));
-    std::string_view view;
-    if (repr && utf8_of(repr.get(), view)) {
-        return std::string(view);
+Outcome<std::string> object_text(PyObject* object) {
+    py::Ref text = py::Ref::steal(PyObject_Str(object));
+    if (!text && !raised_error_is_discardable()) {
+        return PendingError::fetch();
     }
-    PyErr_Clear();
-    return std::string(fallback);
+    return text_or_unprintable(text, object);
 }
 
-bool method_repr(PyObject* object, std::string& out) {
+Outcome<std::string> repr_or(PyObject* object, std::string_view fallback) {
+    py::Ref repr = py::Ref::steal(PyObject_Repr(object));
+    if (!repr) {
+        if (!raised_error_is_discardable()) {
+            return PendingError::fetch();
+        }
+        PyErr_Clear();
+        return std::string(fallback);
+    }
+    std::string_view view;
+    return utf8_of(repr.get(), view) ? std::string(view) : std::string(fallback);
+}
+
+Status append_method_repr(std::string& out, PyObject* object, std::string_view fallback) {
     static PyObject* const repr_name = PyUnicode_InternFromString("__repr__");
     PyObject* call_args[] = {object};
     py::Ref result = py::Ref::steal(PyObject_VectorcallMethod(
         repr_name, call_args, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
-    std::string_view view;
-    if (result && PyUnicode_Check(result.get()) && utf8_of(result.get(), view)) {
-        out.append(view);
-        return true;
+    if (!result) {
+        if (!raised_error_is_discardable()) {
+            return PendingError::fetch();
+        }
+        PyErr_Clear();
+        out.append(fallback);
+        return Unit{};
     }
-    PyErr_Clear();
-    return false;
+    std::string_view view;
+    if (PyUnicode_Check(result.get()) && utf8_of(result.get(), view)) {
+        out.append(view);
+    } else {
+        out.append(fallback);
+    }
+    return Unit{};
 }
 
 Outcome<std::string> utf8_replacing_invalid(PyObject* text) {
@@ -285,9 +311,13 @@ Outcome<bool> strict_bool(PyObject* object) {
     }
     inquiry to_bool = type->tp_as_number != nullptr ? type->tp_as_number->nb_bool : nullptr;
     if (to_bool == nullptr) {
+        auto type_text = object_text(reinterpret_cast<PyObject*>(type));
+        if (!type_text.ok()) {
+            return std::move(type_text).take_error();
+        }
         return PendingError::message(
-            PyExc_TypeError, "object of type '" + object_text(reinterpret_cast<PyObject*>(type)) +
-                                 "' does not define a '__bool__' conversion");
+            PyExc_TypeError,
+            "object of type '" + type_text.value() + "' does not define a '__bool__' conversion");
     }
     const int truth = to_bool(object);
     if (truth == 0 || truth == 1) {

@@ -250,3 +250,40 @@ def copy_workload():
                          ids=["mutations", "copies"])
 def test_mutations_and_copies_do_not_leak(workload):
     assert_no_leak(workload)
+
+
+class Interrupting:
+    """Every protocol raises KeyboardInterrupt, which quil never absorbs."""
+
+    def __eq__(self, other):
+        raise KeyboardInterrupt
+
+    def __hash__(self):
+        raise KeyboardInterrupt
+
+    def __repr__(self):
+        raise KeyboardInterrupt
+
+
+class SurrogateRepr:
+    def __repr__(self):
+        return "\ud800"
+
+
+def keyword_and_interrupt_workload():
+    for i in range(200):
+        _ = HashTrieMap(value={"a": i}, b=[i]), HashTrieSet(value=[i])
+        _ = repr(HashTrieMap({SurrogateRepr(): i}).items())
+        swallow(lambda: HashTrieMap().get(1, **{"\ud800": i}), TypeError)
+        swallow(lambda: List(value=[i]), TypeError)
+        for interrupted in (lambda: List([Interrupting()]) == List([Interrupting()]),
+                            lambda: HashTrieMap({1: Interrupting()}) == HashTrieMap({1: 2}),
+                            lambda: repr(HashTrieMap({1: Interrupting()})),
+                            lambda: repr(Stack([1, Interrupting()])),
+                            lambda: repr(HashTrieMap({1: Interrupting()}).items()),
+                            lambda: hash(List([Interrupting()]))):
+            swallow(interrupted, KeyboardInterrupt)
+
+
+def test_keyword_reading_and_unabsorbed_errors_do_not_leak():
+    assert_no_leak(keyword_and_interrupt_workload)
