@@ -87,6 +87,9 @@ Status module_exec(PyObject* module) {
     if (!PyModule_Check(module)) {
         return type_mismatch(module, "module");
     }
+    // Made here, before any operation can fail, so that raising the first internal
+    // failure never has to make it, even with the C stack nearly exhausted.
+    (void)panic_exception_type();
     // The public classes, in the order __all__ lists them.
     struct Public {
         const char* name;

@@ -11,8 +11,8 @@
 
 namespace quil {
 
-/// The PanicException class (created on first need, never freed). Fatal if it cannot
-/// be created.
+/// The PanicException class (created by the module's first execution, never freed).
+/// Fatal if it cannot be created.
 PyObject* panic_exception_type() noexcept;
 
 /// Raises `failure` as a PanicException carrying its message. Never throws.

@@ -132,3 +132,25 @@ def test_eq_error_whose_repr_does_not_encode_is_named_by_the_fallback_text():
     assert child.returncode == 0, child.stderr
     assert child.stdout == "PanicException  value: <unprintable Surrogate object>\n"
     assert "Exception ignored" not in child.stderr
+
+
+def test_first_panic_of_the_process_with_the_stack_nearly_exhausted():
+    # Equal maps nested through their keys: the comparison recurses through the keys'
+    # __eq__ until the recursion guard stops it, deep in the C stack, where the first
+    # PanicException of the process is raised.
+    child = run_child(textwrap.dedent("""
+        from quil import HashTrieMap
+
+        def nested():
+            m = HashTrieMap()
+            for _ in range(100_000):
+                m = HashTrieMap({m: 1})
+            return m
+
+        try:
+            nested() == nested()
+        except BaseException as error:
+            print(type(error).__name__)
+    """))
+    assert child.returncode == 0, child.stderr[-2000:]
+    assert child.stdout == "PanicException\n"
