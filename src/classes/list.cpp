@@ -179,7 +179,7 @@ PyType_Slot list_slots[] = {
     {Py_tp_methods, list_methods},
     {Py_tp_getset, list_getset},
     {Py_sq_length, as_slot(&length<ListSlots::len>)},
-    {Py_tp_repr, as_slot(&unary<list_repr>)},
+    {Py_tp_repr, as_slot(&repr<list_repr>)},
     {Py_tp_richcompare, as_slot(&richcompare<ListSlots::richcompare>)},
     {Py_tp_hash, as_slot(&hash<ListSlots::hash>)},
     {Py_tp_iter, as_slot(&unary<list_iter>)},

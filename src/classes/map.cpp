@@ -590,7 +590,7 @@ PyType_Slot map_slots[] = {
     {Py_mp_subscript, as_slot(&binary<map_getitem>)},
     {Py_sq_contains, as_slot(&contains<map_contains>)},
     {Py_mp_length, as_slot(&length<map_len>)},
-    {Py_tp_repr, as_slot(&unary<map_repr>)},
+    {Py_tp_repr, as_slot(&repr<map_repr>)},
     {Py_tp_richcompare, as_slot(&richcompare<map_richcompare>)},
     {Py_tp_hash, as_slot(&hash<map_hash>)},
     {Py_tp_iter, as_slot(&unary<map_iter>)},

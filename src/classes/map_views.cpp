@@ -382,7 +382,7 @@ PyType_Slot keys_view_slots[] = {
     {Py_tp_methods, keys_view_methods},
     {Py_mp_length, as_slot(&length<view_len>)},
     {Py_tp_iter, as_slot(&unary<keys_iter>)},
-    {Py_tp_repr, as_slot(&unary<key_or_value_repr<true>>)},
+    {Py_tp_repr, as_slot(&repr<key_or_value_repr<true>>)},
     {Py_sq_contains, as_slot(&contains<keys_contains>)},
     {Py_nb_and, as_slot(&binary<view_operator<kKeysViewClass, keys_intersection_with>>)},
     {Py_nb_or, as_slot(&binary<view_operator<kKeysViewClass, keys_union_with>>)},
@@ -393,7 +393,7 @@ PyType_Slot keys_view_slots[] = {
 PyType_Slot values_view_slots[] = {
     {Py_mp_length, as_slot(&length<view_len>)},
     {Py_tp_iter, as_slot(&unary<values_iter>)},
-    {Py_tp_repr, as_slot(&unary<key_or_value_repr<false>>)},
+    {Py_tp_repr, as_slot(&repr<key_or_value_repr<false>>)},
     {0, nullptr},
 };
 
@@ -401,7 +401,7 @@ PyType_Slot items_view_slots[] = {
     {Py_tp_methods, items_view_methods},
     {Py_mp_length, as_slot(&length<view_len>)},
     {Py_tp_iter, as_slot(&unary<items_iter>)},
-    {Py_tp_repr, as_slot(&unary<items_repr>)},
+    {Py_tp_repr, as_slot(&repr<items_repr>)},
     {Py_sq_contains, as_slot(&contains<items_contains>)},
     {Py_nb_and, as_slot(&binary<view_operator<kItemsViewClass, items_intersection_with>>)},
     {Py_nb_or, as_slot(&binary<view_operator<kItemsViewClass, items_union_with>>)},

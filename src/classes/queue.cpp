@@ -111,7 +111,7 @@ PyType_Slot queue_slots[] = {
     {Py_tp_new, as_slot(&constructor<kQueueNew, queue_new>)},
     {Py_tp_methods, queue_methods},
     {Py_sq_length, as_slot(&length<QueueSlots::len>)},
-    {Py_tp_repr, as_slot(&unary<queue_repr>)},
+    {Py_tp_repr, as_slot(&repr<queue_repr>)},
     {Py_tp_richcompare, as_slot(&richcompare<QueueSlots::richcompare>)},
     {Py_tp_hash, as_slot(&hash<QueueSlots::hash>)},
     {Py_tp_iter, as_slot(&unary<queue_iter>)},

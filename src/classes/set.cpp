@@ -479,7 +479,7 @@ PyType_Slot set_slots[] = {
     {Py_sq_contains, as_slot(&contains<set_contains>)},
     {Py_mp_length, as_slot(&length<set_len>)},
     {Py_tp_iter, as_slot(&unary<set_iter>)},
-    {Py_tp_repr, as_slot(&unary<set_repr>)},
+    {Py_tp_repr, as_slot(&repr<set_repr>)},
     {Py_tp_hash, as_slot(&hash<set_hash>)},
     {Py_tp_richcompare, as_slot(&richcompare<set_richcompare>)},
     {Py_nb_subtract, as_slot(&binary<set_algebra_operator<set_difference>>)},

@@ -131,7 +131,7 @@ PyType_Slot stack_slots[] = {
     {Py_tp_new, as_slot(&constructor<kStackNew, stack_new>)},
     {Py_tp_methods, stack_methods},
     {Py_sq_length, as_slot(&length<stack_len>)},
-    {Py_tp_repr, as_slot(&unary<stack_repr>)},
+    {Py_tp_repr, as_slot(&repr<stack_repr>)},
     {Py_tp_richcompare, as_slot(&richcompare<StackSlots::richcompare>)},
     {Py_tp_hash, as_slot(&hash<StackSlots::hash>)},
     {Py_tp_iter, as_slot(&unary<stack_iter>)},

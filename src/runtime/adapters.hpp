@@ -4,7 +4,8 @@
 // functions returning Outcome<T>.
 //
 //   form         used for                          implementation signature
-//   unary        tp_repr, tp_iter, tp_iternext     Outcome<py::Ref>(PyObject* self)
+//   unary        tp_iter, tp_iternext              Outcome<py::Ref>(PyObject* self)
+//   repr         tp_repr                           Outcome<py::Ref>(PyObject* self)
 //   noargs       METH_NOARGS methods               Outcome<py::Ref>(PyObject* self)
 //   getter       tp_getset getters                 Outcome<py::Ref>(PyObject* self)
 //   binary       mp_subscript, nb_and/or/xor/sub,  Outcome<py::Ref>(PyObject*, PyObject*)
@@ -24,6 +25,11 @@
 //   exec_step    Py_mod_exec                       Status(PyObject* module)
 //
 // fastcall and constructor parse against a static ArgumentSpec first (args.hpp).
+//
+// repr, hash and richcompare reach the elements' own repr, hash and ==, so a collection
+// nested in a collection nested in ... recurses through them, one C frame or more per
+// level; they enter the interpreter's recursion guard, which raises RecursionError
+// before the C stack runs out (as tuple and frozenset do) instead of letting it overflow.
 //
 // An empty py::Ref as a success value means "no result, no error": tp_iternext uses
 // it for the end of iteration.
@@ -79,9 +85,28 @@ R run_frame(Body&& body) noexcept {
     return detail::error_sentinel<R>();
 }
 
+/// run_frame inside the interpreter's recursion guard (Py_EnterRecursiveCall): for the
+/// slots through which nested collections recurse. `where` completes the RecursionError
+/// message.
+template <class R, class Body>
+R run_guarded_frame(const char* where, Body&& body) noexcept {
+    if (Py_EnterRecursiveCall(where) != 0) [[unlikely]] {
+        return detail::error_sentinel<R>();
+    }
+    R result = run_frame<R>(std::forward<Body>(body));
+    Py_LeaveRecursiveCall();
+    return result;
+}
+
 template <auto Impl>
 PyObject* unary(PyObject* self) noexcept {
     return run_frame<PyObject*>([&] { return Impl(self); });
+}
+
+template <auto Impl>
+PyObject* repr(PyObject* self) noexcept {
+    return run_guarded_frame<PyObject*>(" while getting the repr of an object",
+                                        [&] { return Impl(self); });
 }
 
 template <auto Impl>
@@ -117,7 +142,7 @@ Py_ssize_t length(PyObject* self) noexcept {
 /// A computed -1 is reported as -2: -1 is CPython's error sentinel for hashes.
 template <auto Impl>
 Py_hash_t hash(PyObject* self) noexcept {
-    return run_frame<Py_hash_t>([&]() -> Outcome<Py_ssize_t> {
+    return run_guarded_frame<Py_hash_t>(" while hashing an object", [&]() -> Outcome<Py_ssize_t> {
         auto outcome = Impl(self);
         if (!outcome.ok()) {
             return std::move(outcome).take_error();
@@ -129,7 +154,7 @@ Py_hash_t hash(PyObject* self) noexcept {
 
 template <auto Impl>
 PyObject* richcompare(PyObject* self, PyObject* other, int op) noexcept {
-    return run_frame<PyObject*>([&] { return Impl(self, other, op); });
+    return run_guarded_frame<PyObject*>(" in comparison", [&] { return Impl(self, other, op); });
 }
 
 template <const ArgumentSpec& Spec, auto Impl>
