@@ -1,14 +1,39 @@
 // The module definition, its entry point and its execution step.
 #include <Python.h>
 
+#include <iterator>
+
 #include "bridge/abc.hpp"
 #include "bridge/classes.hpp"
 #include "runtime/adapters.hpp"
 #include "runtime/errors.hpp"
+#include "runtime/interpreter.hpp"
 
 namespace quil {
 
 namespace {
+
+/// Every class, at its ClassIndex.
+ClassSpec* const kAllClasses[] = {
+    &kHashTrieMapClass,
+    &kKeysViewClass,
+    &kValuesViewClass,
+    &kItemsViewClass,
+    &kHashTrieSetClass,
+    &kListClass,
+    &kStackClass,
+    &kQueueClass,
+    &kKeysIteratorClass,
+    &kValuesIteratorClass,
+    &kItemsIteratorClass,
+    &kSetIteratorClass,
+    &kListIteratorClass,
+    &kStackIteratorClass,
+    &kQueueIteratorClass,
+    &kHashTrieMapMutationClass,
+    &kHashTrieSetMutationClass,
+};
+static_assert(std::size(kAllClasses) == kClassCount);
 
 /// Appends `name` to the module's __all__ (made if missing) and sets the attribute.
 Status add_to_module(PyObject* module, const char* name, PyObject* object) {
@@ -38,10 +63,10 @@ Status add_to_module(PyObject* module, const char* name, PyObject* object) {
 
 /// abc.register(type); the result is released unexamined.
 Status register_class(PyObject* abc, PyTypeObject* type) {
-    static PyObject* const register_name = PyUnicode_InternFromString("register");
     PyObject* args[] = {abc, reinterpret_cast<PyObject*>(type)};
-    py::Ref result = py::Ref::steal(PyObject_VectorcallMethod(
-        register_name, args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    py::Ref result = py::Ref::steal(
+        PyObject_VectorcallMethod(InterpreterState::get().name(MethodName::kRegister), args,
+                                  2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
     if (!result) {
         return PendingError::fetch();
     }
@@ -67,15 +92,11 @@ Status register_set_and_views() {
         {"ItemsView", &kItemsViewClass},
     };
     for (const Registration& entry : registrations) {
-        auto type = type_object(*entry.spec);
-        if (!type.ok()) {
-            return std::move(type).take_error();
-        }
         auto base = abc_class(abc.value().get(), entry.abc);
         if (!base.ok()) {
             return std::move(base).take_error();
         }
-        if (Status registered = register_class(base.value().get(), type.value());
+        if (Status registered = register_class(base.value().get(), type_for_operation(*entry.spec));
             !registered.ok()) {
             return registered;
         }
@@ -83,13 +104,17 @@ Status register_set_and_views() {
     return Unit{};
 }
 
+/// The first execution in an interpreter makes its state (every type object and the
+/// PanicException class, before anything can fail); later ones, a re-import after
+/// `del sys.modules["quil"]` included, add the same classes to their new module object.
 Status module_exec(PyObject* module) {
     if (!PyModule_Check(module)) {
         return type_mismatch(module, "module");
     }
-    // Made here, before any operation can fail, so that raising the first internal
-    // failure never has to make it, even with the C stack nearly exhausted.
-    (void)panic_exception_type();
+    auto state = InterpreterState::install(kAllClasses);
+    if (!state.ok()) {
+        return std::move(state).take_error();
+    }
     // The public classes, in the order __all__ lists them.
     struct Public {
         const char* name;
@@ -103,22 +128,14 @@ Status module_exec(PyObject* module) {
         {"Queue", &kQueueClass},
     };
     for (const Public& entry : classes) {
-        auto type = type_object(*entry.spec);
-        if (!type.ok()) {
-            return std::move(type).take_error();
-        }
-        Status added =
-            add_to_module(module, entry.name, reinterpret_cast<PyObject*>(type.value()));
-        if (!added.ok()) {
+        PyObject* type = reinterpret_cast<PyObject*>(type_for_operation(*entry.spec));
+        if (Status added = add_to_module(module, entry.name, type); !added.ok()) {
             return added;
         }
     }
-    // collections.abc.Mapping.register(HashTrieMap), with Mapping from the process-wide cell.
-    auto map_type = type_object(kHashTrieMapClass);
-    if (!map_type.ok()) {
-        return std::move(map_type).take_error();
-    }
-    if (Status registered = register_class(abc_mapping(), map_type.value()); !registered.ok()) {
+    // collections.abc.Mapping.register(HashTrieMap), with Mapping from the interpreter's cell.
+    if (Status registered = register_class(abc_mapping(), type_for_operation(kHashTrieMapClass));
+        !registered.ok()) {
         return registered;
     }
     return register_set_and_views();
@@ -126,6 +143,10 @@ Status module_exec(PyObject* module) {
 
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_exec, as_slot(&exec_step<module_exec>)},
+    // Every Python object the module keeps is its interpreter's (InterpreterState), and the
+    // rest of its data is thread-local or guarded, so any interpreter, with or without a
+    // lock of its own, may load it.
+    {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
     {Py_mod_gil, Py_MOD_GIL_NOT_USED},
     {0, nullptr},
 };

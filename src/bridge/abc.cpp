@@ -5,15 +5,9 @@
 
 #include "quil/common/panic.hpp"
 #include "runtime/errors.hpp"
-#include "runtime/once.hpp"
+#include "runtime/interpreter.hpp"
 
 namespace quil {
-
-namespace {
-
-constinit OnceCell abc_mapping_cell;
-
-}  // namespace
 
 Outcome<py::Ref> import_collections_abc() {
     py::Ref name = py::Ref::steal(PyUnicode_FromString("collections.abc"));
@@ -33,7 +27,7 @@ Outcome<py::Ref> abc_class(PyObject* abc_module, const char* name) {
 }
 
 PyObject* abc_mapping() {
-    auto cell = abc_mapping_cell.get_or_init([]() -> Outcome<py::Ref> {
+    auto cell = InterpreterState::get().abc_mapping().get_or_init([]() -> Outcome<py::Ref> {
         auto module = import_collections_abc();
         if (!module.ok()) {
             return std::move(module).take_error();

@@ -7,6 +7,7 @@
 
 #include <Python.h>
 
+#include <cstddef>
 #include <span>
 
 #include "bridge/records.hpp"
@@ -15,6 +16,29 @@
 #include "runtime/types.hpp"
 
 namespace quil {
+
+/// Each class's place in an interpreter's table of type objects (its ClassSpec::index).
+/// The execution step makes them in this order.
+enum ClassIndex : std::size_t {
+    kHashTrieMapIndex,
+    kKeysViewIndex,
+    kValuesViewIndex,
+    kItemsViewIndex,
+    kHashTrieSetIndex,
+    kListIndex,
+    kStackIndex,
+    kQueueIndex,
+    kKeysIteratorIndex,
+    kValuesIteratorIndex,
+    kItemsIteratorIndex,
+    kSetIteratorIndex,
+    kListIteratorIndex,
+    kStackIteratorIndex,
+    kQueueIteratorIndex,
+    kHashTrieMapMutationIndex,
+    kHashTrieSetMutationIndex,
+    kClassCount,
+};
 
 extern ClassSpec kHashTrieMapClass;     // classes/map.cpp
 extern ClassSpec kKeysViewClass;        // classes/map_views.cpp

@@ -4,6 +4,7 @@
 #include "quil/common/panic.hpp"
 #include "runtime/attach.hpp"
 #include "runtime/errors.hpp"
+#include "runtime/interpreter.hpp"
 
 namespace quil {
 
@@ -23,9 +24,9 @@ PyObject* call_eq(PyObject* self, PyObject* other) {
     if (compares_by_own_slot(Py_TYPE(self))) [[likely]] {
         return Py_TYPE(self)->tp_richcompare(self, other, Py_EQ);
     }
-    static PyObject* const eq_name = PyUnicode_InternFromString("__eq__");
     PyObject* args[] = {self, other};
-    return PyObject_VectorcallMethod(eq_name, args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+    return PyObject_VectorcallMethod(InterpreterState::get().name(MethodName::kEq), args,
+                                     2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
 }
 
 /// The internal failure for a failed comparison, carrying the Python error's text. (A

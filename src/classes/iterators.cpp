@@ -65,13 +65,14 @@ Outcome<py::Ref> new_iterator(ClassSpec& spec, Walk walk) {
 
 /// The ClassSpec of the iterator class over Walk.
 template <class Walk>
-constexpr ClassSpec iterator_class(const char* qualified_name) {
+constexpr ClassSpec iterator_class(const char* qualified_name, ClassIndex index) {
     return ClassSpec{
         .qualified_name = qualified_name,
         .doc = nullptr,
         .basic_size = sizeof(Instance<IteratorPayload<Walk>>),
         .slots = iterator_slots<Walk>,
         .dealloc = dealloc_instance<IteratorPayload<Walk>>,
+        .index = index,
     };
 }
 
@@ -160,13 +161,17 @@ using SetWalk = TrieWalk<SetRecord, YieldKey>;
 
 }  // namespace
 
-ClassSpec kListIteratorClass = iterator_class<ListWalk>("quil.ListIterator");
-ClassSpec kStackIteratorClass = iterator_class<StackWalk>("quil.StackIterator");
-ClassSpec kQueueIteratorClass = iterator_class<QueueWalk>("quil.QueueIterator");
-ClassSpec kKeysIteratorClass = iterator_class<KeysWalk>("quil.KeysIterator");
-ClassSpec kValuesIteratorClass = iterator_class<ValuesWalk>("quil.ValuesIterator");
-ClassSpec kItemsIteratorClass = iterator_class<ItemsWalk>("quil.ItemsIterator");
-ClassSpec kSetIteratorClass = iterator_class<SetWalk>("quil.SetIterator");
+ClassSpec kListIteratorClass = iterator_class<ListWalk>("quil.ListIterator", kListIteratorIndex);
+ClassSpec kStackIteratorClass =
+    iterator_class<StackWalk>("quil.StackIterator", kStackIteratorIndex);
+ClassSpec kQueueIteratorClass =
+    iterator_class<QueueWalk>("quil.QueueIterator", kQueueIteratorIndex);
+ClassSpec kKeysIteratorClass = iterator_class<KeysWalk>("quil.KeysIterator", kKeysIteratorIndex);
+ClassSpec kValuesIteratorClass =
+    iterator_class<ValuesWalk>("quil.ValuesIterator", kValuesIteratorIndex);
+ClassSpec kItemsIteratorClass =
+    iterator_class<ItemsWalk>("quil.ItemsIterator", kItemsIteratorIndex);
+ClassSpec kSetIteratorClass = iterator_class<SetWalk>("quil.SetIterator", kSetIteratorIndex);
 
 Outcome<py::Ref> new_list_iterator(ListRecord list) {
     return new_iterator(kListIteratorClass, ListWalk(std::move(list)));

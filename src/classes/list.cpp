@@ -194,6 +194,7 @@ ClassSpec kListClass{
     .basic_size = sizeof(Instance<ListRecord>),
     .slots = list_slots,
     .dealloc = dealloc_instance<ListRecord>,
+    .index = kListIndex,
 };
 
 }  // namespace quil

@@ -605,6 +605,7 @@ ClassSpec kHashTrieMapClass{
     .basic_size = sizeof(Instance<MapRecord>),
     .slots = map_slots,
     .dealloc = dealloc_instance<MapRecord>,
+    .index = kHashTrieMapIndex,
 };
 
 Outcome<py::Ref> new_map_object(MapRecord map) { return map_result(std::move(map)); }

@@ -150,8 +150,9 @@ Outcome<py::Ref> pair_of(const MapRecord::Entry& entry) {
 
 /// item[0], by subscription.
 Outcome<py::Ref> first_item(PyObject* item) {
-    static PyObject* const zero = PyLong_FromLong(0);
-    PyObject* first = PyObject_GetItem(item, zero);
+    // Small ints are preallocated: this makes no object.
+    py::Ref zero = py::Ref::steal(PyLong_FromLong(0));
+    PyObject* first = PyObject_GetItem(item, zero.get());
     if (first == nullptr) {
         return PendingError::fetch();
     }
@@ -410,21 +411,22 @@ PyType_Slot items_view_slots[] = {
 };
 
 /// The ClassSpec of a view class: an object holding a MapRecord, with no constructor.
-constexpr ClassSpec view_class(const char* qualified_name, PyType_Slot* slots) {
+constexpr ClassSpec view_class(const char* qualified_name, PyType_Slot* slots, ClassIndex index) {
     return ClassSpec{
         .qualified_name = qualified_name,
         .doc = nullptr,
         .basic_size = sizeof(Instance<MapRecord>),
         .slots = slots,
         .dealloc = dealloc_instance<MapRecord>,
+        .index = index,
     };
 }
 
 }  // namespace
 
-ClassSpec kKeysViewClass = view_class("quil.KeysView", keys_view_slots);
-ClassSpec kValuesViewClass = view_class("quil.ValuesView", values_view_slots);
-ClassSpec kItemsViewClass = view_class("quil.ItemsView", items_view_slots);
+ClassSpec kKeysViewClass = view_class("quil.KeysView", keys_view_slots, kKeysViewIndex);
+ClassSpec kValuesViewClass = view_class("quil.ValuesView", values_view_slots, kValuesViewIndex);
+ClassSpec kItemsViewClass = view_class("quil.ItemsView", items_view_slots, kItemsViewIndex);
 
 Outcome<py::Ref> new_keys_view(MapRecord map) { return new_view<kKeysViewClass>(std::move(map)); }
 Outcome<py::Ref> new_values_view(MapRecord map) {

@@ -570,6 +570,7 @@ ClassSpec kHashTrieMapMutationClass{
     .basic_size = sizeof(Instance<MapMutation>),
     .slots = map_mutation_slots,
     .dealloc = dealloc_instance<MapMutation>,
+    .index = kHashTrieMapMutationIndex,
 };
 
 ClassSpec kHashTrieSetMutationClass{
@@ -578,6 +579,7 @@ ClassSpec kHashTrieSetMutationClass{
     .basic_size = sizeof(Instance<SetMutation>),
     .slots = set_mutation_slots,
     .dealloc = dealloc_instance<SetMutation>,
+    .index = kHashTrieSetMutationIndex,
 };
 
 Outcome<py::Ref> new_map_mutation(MapRecord map) {

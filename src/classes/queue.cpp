@@ -126,6 +126,7 @@ ClassSpec kQueueClass{
     .basic_size = sizeof(Instance<QueueRecord>),
     .slots = queue_slots,
     .dealloc = dealloc_instance<QueueRecord>,
+    .index = kQueueIndex,
 };
 
 }  // namespace quil

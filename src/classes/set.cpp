@@ -497,6 +497,7 @@ ClassSpec kHashTrieSetClass{
     .basic_size = sizeof(Instance<SetRecord>),
     .slots = set_slots,
     .dealloc = dealloc_instance<SetRecord>,
+    .index = kHashTrieSetIndex,
 };
 
 Outcome<py::Ref> new_set_object(SetRecord set) { return set_result(std::move(set)); }

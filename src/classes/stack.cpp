@@ -146,6 +146,7 @@ ClassSpec kStackClass{
     .basic_size = sizeof(Instance<StackRecord>),
     .slots = stack_slots,
     .dealloc = dealloc_instance<StackRecord>,
+    .index = kStackIndex,
 };
 
 }  // namespace quil

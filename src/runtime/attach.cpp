@@ -1,46 +1,33 @@
-// The attach count, the deferred-release list and callback attachment.
+// Attach counts, deferred releases and callback attachment.
 #include "runtime/attach.hpp"
 
-#include <mutex>
-#include <utility>
-#include <vector>
-
 #include "quil/common/panic.hpp"
+#include "runtime/interpreter.hpp"
 
 namespace quil {
 
 namespace detail {
 
 constinit thread_local std::intptr_t attach_count __attribute__((tls_model("initial-exec"))) = 0;
-std::atomic<bool> deferred_pending{false};
-
-namespace {
-// Never destroyed: references may be deferred during process teardown.
-std::mutex& deferred_mutex() {
-    static auto* mutex = new std::mutex;
-    return *mutex;
-}
-std::vector<PyObject*>& deferred_list() {
-    static auto* list = new std::vector<PyObject*>;
-    return *list;
-}
-}  // namespace
+std::atomic<std::size_t> deferred_waiting{0};
 
 void defer_release(PyObject* object) noexcept {
-    std::lock_guard lock(deferred_mutex());
-    deferred_list().push_back(object);
-    deferred_pending.store(true, std::memory_order_relaxed);
+    // The object belongs to the interpreter the thread runs in: that of its current thread
+    // state, else of the one the C API recorded for the thread. A thread the C API knows
+    // nothing about is taken to work for the main interpreter, where PyGILState_Ensure
+    // would attach it.
+    PyThreadState* thread = PyThreadState_GetUnchecked();
+    if (thread == nullptr) {
+        thread = PyGILState_GetThisThreadState();
+    }
+    InterpreterState::defer_release(
+        thread != nullptr ? PyThreadState_GetInterpreter(thread) : PyInterpreterState_Main(),
+        object);
 }
 
 void drain_deferred_releases() noexcept {
-    std::vector<PyObject*> taken;
-    {
-        std::lock_guard lock(deferred_mutex());
-        taken.swap(deferred_list());
-        deferred_pending.store(false, std::memory_order_relaxed);
-    }
-    for (PyObject* object : taken) {
-        Py_DECREF(object);
+    if (InterpreterState* state = InterpreterState::current()) {
+        state->drain_deferred_releases();
     }
 }
 

@@ -3,13 +3,14 @@
 // Each thread counts how deeply it is inside the module's call frames. A positive
 // count means the thread is attached to the interpreter and may touch reference
 // counts; a reference released with a count of zero (a thread that is not attached)
-// goes to the process-wide deferred-release list, which the next frame entry on any
-// thread drains.
+// goes to its interpreter's deferred-release list (InterpreterState), which the next
+// frame entered in that interpreter, on any thread, drains.
 #pragma once
 
 #include <Python.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 namespace quil {
@@ -20,18 +21,21 @@ namespace detail {
 /// Initial-exec: one instruction per access on the hot path of every call. The module
 /// uses a few bytes of the static TLS surplus that the C library keeps for dlopen.
 extern constinit thread_local std::intptr_t attach_count __attribute__((tls_model("initial-exec")));
-extern std::atomic<bool> deferred_pending;
+/// References waiting on the deferred-release lists of all interpreters. Zero nearly
+/// always, so a frame entry only reads it.
+extern std::atomic<std::size_t> deferred_waiting;
+/// Drains the current interpreter's list.
 void drain_deferred_releases() noexcept;
 void defer_release(PyObject* object) noexcept;
 }  // namespace detail
 
 /// Marks the current thread as inside a call frame for the scope's lifetime and
-/// drains the deferred-release list on entry.
+/// drains the interpreter's deferred-release list on entry.
 class AttachScope {
 public:
     AttachScope() noexcept {
         ++detail::attach_count;
-        if (detail::deferred_pending.load(std::memory_order_relaxed)) [[unlikely]] {
+        if (detail::deferred_waiting.load(std::memory_order_relaxed) != 0) [[unlikely]] {
             detail::drain_deferred_releases();
         }
     }

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "runtime/once.hpp"
+#include "runtime/interpreter.hpp"
 
 namespace quil {
 
@@ -15,8 +15,6 @@ constexpr const char* kPanicDoc =
     "Like SystemExit, it derives from BaseException rather than Exception, so that it "
     "usually propagates to the top and ends the interpreter instead of being caught by "
     "a generic handler.";
-
-constinit OnceCell panic_type_cell;
 
 /// The UTF-8 of `text`, str() or repr() of `object` (a new reference, null when the call
 /// failed), or unprintable(object) when there is none or it does not encode.
@@ -45,20 +43,20 @@ bool utf8_of(PyObject* text, std::string_view& out) noexcept {
     return true;
 }
 
-PyObject* panic_exception_type() noexcept {
-    auto made = panic_type_cell.get_or_init([]() -> Outcome<py::Ref> {
-        PyObject* type = PyErr_NewExceptionWithDoc("vexa_runtime.PanicException", kPanicDoc,
-                                                   PyExc_BaseException, nullptr);
-        if (type == nullptr) {
-            fatal("Failed to initialize new exception type.");
-        }
-        return py::Ref::steal(type);
-    });
-    return made.value();
+Outcome<py::Ref> new_panic_exception_type() {
+    PyObject* type = PyErr_NewExceptionWithDoc("vexa_runtime.PanicException", kPanicDoc,
+                                               PyExc_BaseException, nullptr);
+    if (type == nullptr) {
+        return PendingError::fetch();
+    }
+    return py::Ref::steal(type);
 }
 
 void raise_panic_exception(const Panic& failure) noexcept {
-    PyObject* type = panic_exception_type();
+    // Only an interpreter whose state is gone (torn down past its last module) has no
+    // PanicException; the failure is still reported, as a SystemError.
+    const InterpreterState* state = InterpreterState::current();
+    PyObject* type = state != nullptr ? state->panic_exception() : PyExc_SystemError;
     const std::string& message =
         failure.message().empty() ? std::string(kMissingValue) : failure.message();
     py::Ref text = py::Ref::steal(PyUnicode_DecodeUTF8(
@@ -76,8 +74,9 @@ PendingError PendingError::fetch() {
         return message(PyExc_SystemError, "attempted to fetch exception but none was set");
     }
     py::Ref exception = py::Ref::steal(raised);
-    PyObject* panic_type = panic_type_cell.get();
-    if (panic_type == nullptr || !Py_IS_TYPE(exception.get(), (PyTypeObject*)panic_type)) {
+    const InterpreterState* state = InterpreterState::current();
+    if (state == nullptr ||
+        !Py_IS_TYPE(exception.get(), reinterpret_cast<PyTypeObject*>(state->panic_exception()))) {
         return ready(std::move(exception));
     }
     // Python code the module called raised PanicException: resume it as an internal
@@ -139,10 +138,10 @@ PendingError PendingError::with_note(const char* argument) && {
     py::Ref note = py::Ref::steal(PyUnicode_FromFormat("while processing '%s'", argument));
     py::Ref result;
     if (note) {
-        static PyObject* const add_note = PyUnicode_InternFromString("add_note");
         PyObject* call_args[] = {value_.get(), note.get()};
-        result = py::Ref::steal(PyObject_VectorcallMethod(
-            add_note, call_args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+        result = py::Ref::steal(
+            PyObject_VectorcallMethod(InterpreterState::get().name(MethodName::kAddNote), call_args,
+                                      2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
     }
     if (!result) {
         // The note is a courtesy; the conversion error still stands, unless what stopped
@@ -230,10 +229,10 @@ Outcome<std::string> repr_or(PyObject* object, std::string_view fallback) {
 }
 
 Status append_method_repr(std::string& out, PyObject* object, std::string_view fallback) {
-    static PyObject* const repr_name = PyUnicode_InternFromString("__repr__");
     PyObject* call_args[] = {object};
-    py::Ref result = py::Ref::steal(PyObject_VectorcallMethod(
-        repr_name, call_args, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    py::Ref result = py::Ref::steal(
+        PyObject_VectorcallMethod(InterpreterState::get().name(MethodName::kRepr), call_args,
+                                  1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
     if (!result) {
         if (!raised_error_is_discardable()) {
             return PendingError::fetch();

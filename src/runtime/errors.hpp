@@ -11,11 +11,13 @@
 
 namespace quil {
 
-/// The PanicException class (created by the module's first execution, never freed).
-/// Fatal if it cannot be created.
-PyObject* panic_exception_type() noexcept;
+/// A new PanicException class, for an interpreter's state (InterpreterState::install):
+/// it exists before any operation can fail, so raising one never has to make it, even
+/// with the C stack nearly exhausted.
+Outcome<py::Ref> new_panic_exception_type();
 
-/// Raises `failure` as a PanicException carrying its message. Never throws.
+/// Raises `failure` as the current interpreter's PanicException carrying its message.
+/// Never throws.
 void raise_panic_exception(const Panic& failure) noexcept;
 
 /// Whether the error currently raised may be discarded where the design discards errors (an

@@ -1,7 +1,7 @@
-// Process-wide cells filled once (type objects, PanicException, collections.abc.Mapping).
-// A thread that finds the cell being filled waits on a PyMutex, which detaches it from
-// the interpreter while it waits, so the filling thread (which may need the interpreter
-// lock) can finish: no deadlock.
+// Cells filled once, on first use, each holding one Python object of one interpreter
+// (collections.abc.Mapping in InterpreterState). A thread that finds the cell being
+// filled waits on a PyMutex, which detaches it from the interpreter while it waits, so
+// the filling thread (which may need the interpreter lock) can finish: no deadlock.
 #pragma once
 
 #include <Python.h>
@@ -17,13 +17,15 @@ public:
     constexpr OnceCell() = default;
     OnceCell(const OnceCell&) = delete;
     OnceCell& operator=(const OnceCell&) = delete;
+    /// Releases the object; the thread must be attached to the cell's interpreter.
+    ~OnceCell() { Py_XDECREF(value_.load(std::memory_order_acquire)); }
 
     /// The cell's object (borrowed), or null while it is not filled.
     PyObject* get() const noexcept { return value_.load(std::memory_order_acquire); }
 
     /// The cell's object, filling it with `init()` first if need be. `init` returns a
-    /// new reference, which the cell keeps for the life of the process; a failure is
-    /// returned and leaves the cell empty for a later attempt.
+    /// new reference, which the cell keeps until it is destroyed; a failure is returned
+    /// and leaves the cell empty for a later attempt.
     template <class Init>
     Outcome<PyObject*> get_or_init(Init&& init) {
         if (PyObject* value = get()) [[likely]] {

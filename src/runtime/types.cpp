@@ -1,15 +1,12 @@
 // Type creation from ClassSpecs, and guarded instance destruction.
 #include "runtime/types.hpp"
 
-#include <string>
 #include <vector>
 
 #include "quil/common/panic.hpp"
 #include "runtime/attach.hpp"
 
 namespace quil {
-
-namespace {
 
 Outcome<py::Ref> create_type(const ClassSpec& spec) {
     std::vector<PyType_Slot> slots;
@@ -37,31 +34,6 @@ Outcome<py::Ref> create_type(const ClassSpec& spec) {
         return PendingError::fetch();
     }
     return py::Ref::steal(type);
-}
-
-}  // namespace
-
-Outcome<PyTypeObject*> type_object(ClassSpec& spec) {
-    auto cell = spec.cell.get_or_init([&] { return create_type(spec); });
-    if (!cell.ok()) {
-        return std::move(cell).take_error();
-    }
-    return reinterpret_cast<PyTypeObject*>(cell.value());
-}
-
-PyTypeObject* type_for_operation(ClassSpec& spec) {
-    if (PyObject* ready = spec.cell.get()) [[likely]] {
-        return reinterpret_cast<PyTypeObject*>(ready);
-    }
-    auto made = type_object(spec);
-    if (made.ok()) {
-        return made.value();
-    }
-    std::move(made).take_error().raise();
-    PyErr_WriteUnraisable(nullptr);
-    std::string name = spec.qualified_name;
-    name = name.substr(name.find('.') + 1);
-    panic("failed to create type object for `" + name + "`");
 }
 
 namespace detail {

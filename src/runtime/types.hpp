@@ -1,14 +1,15 @@
 // Type objects and instances. Every class of the module is a heap type made from a
-// ClassSpec on first request and cached for the life of the process; an instance is
-// the object header followed by the class's engine value (its payload) inline.
+// ClassSpec once per interpreter (InterpreterState); an instance is the object header
+// followed by the class's engine value (its payload) inline.
 #pragma once
 
 #include <Python.h>
 
+#include <cstddef>
 #include <new>
 #include <utility>
 
-#include "runtime/once.hpp"
+#include "runtime/interpreter.hpp"
 #include "runtime/outcome.hpp"
 
 namespace quil {
@@ -26,23 +27,26 @@ Payload& payload_of(PyObject* self) noexcept {
     return reinterpret_cast<Instance<Payload>*>(self)->payload;
 }
 
-/// One class of the module. Written with designated initialisers; `cell` is left to its
-/// default and holds the type object once made.
+/// One class of the module. Written with designated initialisers.
 struct ClassSpec {
     const char* qualified_name;  // "quil.List": module "quil", __name__ "List"
     const char* doc;             // "List(*elements)\n--\n\n", or null for no tp_doc
     Py_ssize_t basic_size;       // sizeof(Instance<Payload>)
     PyType_Slot* slots;          // the class's own slots, methods and getters; {0, null}-ended
     destructor dealloc;          // dealloc_instance<Payload>
-    OnceCell cell{};
+    std::size_t index;           // its place in InterpreterState's table of type objects
 };
 
-/// The class's type object (borrowed), created on first request.
-Outcome<PyTypeObject*> type_object(ClassSpec& spec);
+/// A new type object for the class (InterpreterState::install makes one per interpreter).
+Outcome<py::Ref> create_type(const ClassSpec& spec);
 
-/// For operations that need an instance of another class (a view, an iterator): a type
-/// that cannot be created is reported as unraisable and becomes an internal failure.
-PyTypeObject* type_for_operation(ClassSpec& spec);
+/// The class's type object in the current interpreter (borrowed), for operations that
+/// make an instance of a class other than their receiver's (a view, an iterator) or test
+/// for one. An operation on an instance of the class itself uses Py_TYPE(self), which is
+/// the same object and costs nothing.
+inline PyTypeObject* type_for_operation(const ClassSpec& spec) {
+    return InterpreterState::get().type(spec.index);
+}
 
 /// Allocates an instance of `type` and moves `payload` into it. On failure the payload
 /// stays with the caller (and is released with it).
