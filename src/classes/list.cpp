@@ -18,8 +18,9 @@ namespace {
 
 const ListRecord& list_of(PyObject* self) { return payload_of<ListRecord>(self); }
 
-Outcome<py::Ref> new_list(ListRecord list) {
-    return new_instance(type_for_operation(kListClass), std::move(list));
+/// A new List (self's class) holding `list`.
+Outcome<py::Ref> new_list(PyObject* self, ListRecord list) {
+    return new_instance(Py_TYPE(self), std::move(list));
 }
 
 constexpr const char* kEmptyListMessage = "empty list has no first element";
@@ -85,7 +86,7 @@ Outcome<py::Ref> list_first(PyObject* self) {
 /// The list without its first element; the empty list's rest is an empty list.
 Outcome<py::Ref> list_rest(PyObject* self) {
     auto rest = list_of(self).drop_first();
-    return new_list(rest ? std::move(*rest) : ListRecord());
+    return new_list(self, rest ? std::move(*rest) : ListRecord());
 }
 
 constexpr std::string_view kPushFrontParameters[] = {"other"};
@@ -98,7 +99,7 @@ constexpr ArgumentSpec kListPushFront{
 };
 
 Outcome<py::Ref> list_push_front(PyObject* self, const ParsedArgs& args) {
-    return new_list(list_of(self).push_front(py::HeldRef::borrow(args[0])));
+    return new_list(self, list_of(self).push_front(py::HeldRef::borrow(args[0])));
 }
 
 Outcome<py::Ref> list_drop_first(PyObject* self) {
@@ -106,10 +107,10 @@ Outcome<py::Ref> list_drop_first(PyObject* self) {
     if (!rest) {
         return PendingError::message(PyExc_IndexError, kEmptyListMessage);
     }
-    return new_list(std::move(*rest));
+    return new_list(self, std::move(*rest));
 }
 
-Outcome<py::Ref> list_reversed(PyObject* self) { return new_list(list_of(self).reverse()); }
+Outcome<py::Ref> list_reversed(PyObject* self) { return new_list(self, list_of(self).reverse()); }
 
 /// (List, ([elements front to back],)): unpickling calls List(python_list).
 Outcome<py::Ref> list_reduce(PyObject* self) {
@@ -122,8 +123,7 @@ Outcome<py::Ref> list_reduce(PyObject* self) {
     for (const py::HeldRef& element : list) {
         PyList_SET_ITEM(elements.get(), index++, element.ref().release());
     }
-    PyTypeObject* type = type_for_operation(kListClass);
-    py::Ref result = py::Ref::steal(Py_BuildValue("(O(N))", type, elements.release()));
+    py::Ref result = py::Ref::steal(Py_BuildValue("(O(N))", Py_TYPE(self), elements.release()));
     if (!result) {
         return PendingError::fetch();
     }
@@ -142,13 +142,14 @@ Outcome<py::Ref> list_iter(PyObject* self) { return new_list_iterator(list_of(se
 
 /// __deepcopy__(memo): the elements deep-copied front to back; see deep_copy.
 Outcome<py::Ref> list_deepcopy(PyObject* self, PyObject* memo) {
-    return deep_copy(self, memo, elements_of(list_of(self)), [](std::vector<py::HeldRef> copies) {
-        ListRecord list;
-        for (auto it = copies.rbegin(); it != copies.rend(); ++it) {
-            list.push_front_in_place(std::move(*it));
-        }
-        return new_list(std::move(list));
-    });
+    return deep_copy(self, memo, elements_of(list_of(self)),
+                     [self](std::vector<py::HeldRef> copies) {
+                         ListRecord list;
+                         for (auto it = copies.rbegin(); it != copies.rend(); ++it) {
+                             list.push_front_in_place(std::move(*it));
+                         }
+                         return new_list(self, std::move(list));
+                     });
 }
 
 PyMethodDef list_methods[] = {

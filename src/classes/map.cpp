@@ -184,8 +184,10 @@ Outcome<MapRecord> map_from(PyObject* value) {
     return std::move(bulk).finish();
 }
 
-Outcome<py::Ref> map_result(MapRecord map) {
-    return new_instance(map_type(), std::move(map));
+/// A new HashTrieMap of `type`: the receiver's own type, or map_type() for the class
+/// methods.
+Outcome<py::Ref> map_result(PyTypeObject* type, MapRecord map) {
+    return new_instance(type, std::move(map));
 }
 
 // ---------------------------------------------------------------- construction
@@ -287,8 +289,8 @@ Outcome<py::Ref> map_insert(PyObject* self, const ParsedArgs& args) {
     if (!key.ok()) {
         return std::move(key).take_error();
     }
-    return map_result(
-        map_of(self).insert(std::move(key).take_value(), py::HeldRef::borrow(args[1])));
+    return map_result(Py_TYPE(self), map_of(self).insert(std::move(key).take_value(),
+                                                         py::HeldRef::borrow(args[1])));
 }
 
 constexpr std::string_view kKeyParameter[] = {"key"};
@@ -314,7 +316,7 @@ Outcome<py::Ref> map_remove(PyObject* self, const ParsedArgs& args) {
     if (!result.ok()) {
         return std::move(result).take_error();
     }
-    return map_result(std::move(result).take_value());
+    return map_result(Py_TYPE(self), std::move(result).take_value());
 }
 
 /// update(*maps, **kwds): each argument is converted into a map of its own and its
@@ -361,7 +363,7 @@ Outcome<py::Ref> map_update(PyObject* self, PyObject* maps, PyObject* keywords) 
     if (!result.ok()) {
         return std::move(result).take_error();
     }
-    return map_result(std::move(result).take_value());
+    return map_result(Py_TYPE(self), std::move(result).take_value());
 }
 
 constexpr ArgumentSpec kMapConvert{
@@ -381,7 +383,7 @@ Outcome<py::Ref> map_convert(PyObject* /*cls*/, const ParsedArgs& args) {
     if (!converted.ok()) {
         return std::move(converted).take_error();
     }
-    return map_result(std::move(converted).take_value());
+    return map_result(map_type(), std::move(converted).take_value());
 }
 
 constexpr std::string_view kFromkeysParameters[] = {"keys", "val"};
@@ -408,7 +410,7 @@ Outcome<py::Ref> map_fromkeys(PyObject* /*cls*/, const ParsedArgs& args) {
     if (!built.ok()) {
         return std::move(built).take_error();
     }
-    return map_result(std::move(bulk).finish());
+    return map_result(map_type(), std::move(bulk).finish());
 }
 
 // ---------------------------------------------------------------- protocols
@@ -432,7 +434,7 @@ Outcome<py::Ref> map_repr(PyObject* self) {
 /// == and !=: equal sizes, every key of self present in other, and every pair of values
 /// equal by == (pairwise_equality). A key's failing __eq__ raises.
 Outcome<py::Ref> map_richcompare(PyObject* self, PyObject* other, int op) {
-    if (!is_map_object(other) || (op != Py_EQ && op != Py_NE)) {
+    if (!Py_IS_TYPE(other, Py_TYPE(self)) || (op != Py_EQ && op != Py_NE)) {
         return py::Ref::borrow(Py_NotImplemented);
     }
     const MapRecord& a = map_of(self);
@@ -504,8 +506,7 @@ Outcome<py::Ref> map_reduce(PyObject* self) {
         }
         PyList_SET_ITEM(items.get(), index++, pair);
     }
-    py::Ref result =
-        py::Ref::steal(Py_BuildValue("(O(N))", map_type(), items.release()));
+    py::Ref result = py::Ref::steal(Py_BuildValue("(O(N))", Py_TYPE(self), items.release()));
     if (!result) {
         panic("could not build the pickled form of a HashTrieMap");
     }
@@ -530,7 +531,7 @@ Outcome<py::Ref> map_deepcopy(PyObject* self, PyObject* memo) {
         value_next = entry != nullptr;
         return entry != nullptr ? entry->key().object() : nullptr;
     };
-    const auto rebuild = [&map](std::vector<py::HeldRef> copies) -> Outcome<py::Ref> {
+    const auto rebuild = [&map, self](std::vector<py::HeldRef> copies) -> Outcome<py::Ref> {
         MapRecord result = MapRecord::create(map.hash_builder());
         auto originals = map.iter();
         for (std::size_t i = 0; i + 1 < copies.size(); i += 2) {
@@ -542,7 +543,7 @@ Outcome<py::Ref> map_deepcopy(PyObject* self, PyObject* memo) {
             }
             result.insert_in_place(std::move(key).take_value(), std::move(copies[i + 1]));
         }
-        return map_result(std::move(result));
+        return map_result(Py_TYPE(self), std::move(result));
     };
     return deep_copy(self, memo, next, rebuild);
 }
@@ -608,7 +609,7 @@ ClassSpec kHashTrieMapClass{
     .index = kHashTrieMapIndex,
 };
 
-Outcome<py::Ref> new_map_object(MapRecord map) { return map_result(std::move(map)); }
+Outcome<py::Ref> new_map_object(MapRecord map) { return map_result(map_type(), std::move(map)); }
 
 Outcome<MapRecord> updated_map(MapRecord base, PyObject* maps, PyObject* keywords, bool& inert) {
     return update_in_place(std::move(base), maps, keywords, inert);

@@ -20,9 +20,9 @@ namespace {
 
 const QueueRecord& queue_of(PyObject* self) { return payload_of<QueueRecord>(self); }
 
-/// A new object holding `queue`, moved in (the caller keeps an empty record).
-Outcome<py::Ref> new_queue(QueueRecord&& queue) {
-    return new_instance(type_for_operation(kQueueClass), std::move(queue));
+/// A new Queue (self's class) holding `queue`, moved in (the caller keeps an empty record).
+Outcome<py::Ref> new_queue(PyObject* self, QueueRecord&& queue) {
+    return new_instance(Py_TYPE(self), std::move(queue));
 }
 
 constexpr ArgumentSpec kQueueNew{
@@ -60,7 +60,7 @@ constexpr ArgumentSpec kQueueEnqueue{
 };
 
 Outcome<py::Ref> queue_enqueue(PyObject* self, const ParsedArgs& args) {
-    return new_queue(queue_of(self).enqueue(py::HeldRef::borrow(args[0])));
+    return new_queue(self, queue_of(self).enqueue(py::HeldRef::borrow(args[0])));
 }
 
 Outcome<py::Ref> queue_dequeue(PyObject* self) {
@@ -68,7 +68,7 @@ Outcome<py::Ref> queue_dequeue(PyObject* self) {
     if (!rest) {
         return PendingError::message(PyExc_IndexError, "dequeued an empty queue");
     }
-    return new_queue(std::move(*rest));
+    return new_queue(self, std::move(*rest));
 }
 
 Outcome<py::Ref> queue_repr(PyObject* self) {
@@ -84,13 +84,14 @@ Outcome<py::Ref> queue_iter(PyObject* self) { return new_queue_iterator(queue_of
 
 /// __deepcopy__(memo): the elements deep-copied oldest first; see deep_copy.
 Outcome<py::Ref> queue_deepcopy(PyObject* self, PyObject* memo) {
-    return deep_copy(self, memo, elements_of(queue_of(self)), [](std::vector<py::HeldRef> copies) {
-        QueueRecord queue;
-        for (py::HeldRef& copy : copies) {
-            queue.enqueue_in_place(std::move(copy));
-        }
-        return new_queue(std::move(queue));
-    });
+    return deep_copy(self, memo, elements_of(queue_of(self)),
+                     [self](std::vector<py::HeldRef> copies) {
+                         QueueRecord queue;
+                         for (py::HeldRef& copy : copies) {
+                             queue.enqueue_in_place(std::move(copy));
+                         }
+                         return new_queue(self, std::move(queue));
+                     });
 }
 
 PyMethodDef queue_methods[] = {

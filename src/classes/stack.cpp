@@ -19,9 +19,9 @@ namespace {
 
 const StackRecord& stack_of(PyObject* self) { return payload_of<StackRecord>(self); }
 
-/// A new object holding `stack`, moved in (the caller keeps an empty record).
-Outcome<py::Ref> new_stack(StackRecord&& stack) {
-    return new_instance(type_for_operation(kStackClass), std::move(stack));
+/// A new Stack (self's class) holding `stack`, moved in (the caller keeps an empty record).
+Outcome<py::Ref> new_stack(PyObject* self, StackRecord&& stack) {
+    return new_instance(Py_TYPE(self), std::move(stack));
 }
 
 constexpr ArgumentSpec kStackNew{
@@ -49,7 +49,7 @@ Outcome<py::Ref> stack_pop(PyObject* self) {
     if (!rest) {
         return PendingError::message(PyExc_IndexError, "popped an empty stack");
     }
-    return new_stack(std::move(*rest));
+    return new_stack(self, std::move(*rest));
 }
 
 constexpr std::string_view kPushParameters[] = {"other"};
@@ -62,7 +62,7 @@ constexpr ArgumentSpec kStackPush{
 };
 
 Outcome<py::Ref> stack_push(PyObject* self, const ParsedArgs& args) {
-    return new_stack(stack_of(self).push(py::HeldRef::borrow(args[0])));
+    return new_stack(self, stack_of(self).push(py::HeldRef::borrow(args[0])));
 }
 
 /// A Stack's record is its list and nothing else (a Stack object has a List object's
@@ -105,13 +105,14 @@ Outcome<py::Ref> stack_iter(PyObject* self) { return new_stack_iterator(stack_of
 /// __deepcopy__(memo): the elements deep-copied from the top down; see deep_copy. The copy
 /// pushes them back bottom first, so each stays at its height.
 Outcome<py::Ref> stack_deepcopy(PyObject* self, PyObject* memo) {
-    return deep_copy(self, memo, elements_of(stack_of(self)), [](std::vector<py::HeldRef> copies) {
-        StackRecord stack;
-        for (auto it = copies.rbegin(); it != copies.rend(); ++it) {
-            stack.push_in_place(std::move(*it));
-        }
-        return new_stack(std::move(stack));
-    });
+    return deep_copy(self, memo, elements_of(stack_of(self)),
+                     [self](std::vector<py::HeldRef> copies) {
+                         StackRecord stack;
+                         for (auto it = copies.rbegin(); it != copies.rend(); ++it) {
+                             stack.push_in_place(std::move(*it));
+                         }
+                         return new_stack(self, std::move(stack));
+                     });
 }
 
 PyMethodDef stack_methods[] = {
