@@ -94,6 +94,9 @@ public:
     /// could tell. Read from the key, not from the object.
     bool equals_itself_silently() const noexcept { return (bits_ & kEqualsItselfSilently) != 0; }
 
+    /// Whether both keys hold the very same object.
+    bool same_object(const Key& other) const noexcept { return object() == other.object(); }
+
     /// Whether hashing an object of this exact type, and comparing it with any object of
     /// such a type, runs no Python code: str, int, float, bool, and bytes unless the
     /// interpreter warns when bytes meet str (a warning can run code). Not tuple or

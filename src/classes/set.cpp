@@ -18,6 +18,7 @@
 #include "bridge/set_compare.hpp"
 #include "bridge/trie_methods.hpp"
 #include "bridge/walks.hpp"
+#include "quil/trie/algebra.hpp"
 #include "runtime/adapters.hpp"
 #include "runtime/errors.hpp"
 
@@ -272,6 +273,16 @@ Outcome<py::Ref> set_mutate(PyObject* self) { return new_set_mutation(set_of(sel
 // only the operation holds, so it is changed in place: each node it still shares with an
 // operand is copied once, on first touch. The walks run ahead of the work (Lookahead),
 // so the walked entries and their objects are already on their way into the cache.
+//
+// Operands with one HashBuilder (versions of one set) go through the engine's algebra by
+// structure instead (quil/trie/algebra.hpp), which gives the very result, objects and
+// __eq__ calls of the walks below while sharing or dropping whole subtrees the operands
+// have in common: its silent elements are those Key::equals_itself_silently names.
+
+/// Whether the operands hash alike, so the algebra can work by structure.
+bool hash_alike(const SetRecord& s, const SetRecord& o) {
+    return s.hash_builder() == o.hash_builder();
+}
 
 /// A copy of `copied` into which `each(copy, key)` puts every key of `walked`, in trie
 /// order.
@@ -293,6 +304,9 @@ SetRecord walk_into_copy(const SetRecord& copied, const SetRecord& walked, Each 
 /// objects). Anywhere else the insertion runs: it can call __eq__, move the element to
 /// the front of the elements sharing its trie hash, or add a NaN a second time.
 SetRecord set_union(const SetRecord& s, const SetRecord& o) {
+    if (hash_alike(s, o)) {
+        return union_of(s, o);
+    }
     const bool s_larger = s.size() > o.size();
     const auto insert = [](SetRecord& result, const Key& key) {
         if (key.equals_itself_silently()) {
@@ -307,8 +321,14 @@ SetRecord set_union(const SetRecord& s, const SetRecord& o) {
 }
 
 /// Walks the smaller operand (s on a tie) and keeps what the larger holds, in a fresh
-/// record: the walked operand's objects, a new HashBuilder.
+/// record: the walked operand's objects, a new HashBuilder. By structure the result keeps
+/// the operands' HashBuilder (its subtrees are theirs); a HashBuilder is still drawn, so
+/// the sets made after it get the HashBuilders they get after the walk.
 SetRecord set_intersection(const SetRecord& s, const SetRecord& o) {
+    if (hash_alike(s, o)) {
+        static_cast<void>(HashBuilder::draw());
+        return intersection_of(s, o);
+    }
     const bool s_walked = s.size() <= o.size();
     const SetRecord& walked = s_walked ? s : o;
     const SetRecord& probed = s_walked ? o : s;
@@ -324,6 +344,9 @@ SetRecord set_intersection(const SetRecord& s, const SetRecord& o) {
 
 /// A copy of s without o's elements; the cost follows |o| whatever the sizes.
 SetRecord set_difference(const SetRecord& s, const SetRecord& o) {
+    if (hash_alike(s, o)) {
+        return difference_of(s, o);
+    }
     return walk_into_copy(s, o, [](SetRecord& result, const Key& key) {
         result.remove_in_place(key);
     });
@@ -335,6 +358,9 @@ SetRecord set_difference(const SetRecord& s, const SetRecord& o) {
 /// two); other elements are looked up first, so an __eq__ of Python code runs as often
 /// as the test-then-toggle says.
 SetRecord set_symmetric_difference(const SetRecord& s, const SetRecord& o) {
+    if (hash_alike(s, o)) {
+        return symmetric_difference_of(s, o);
+    }
     const bool s_larger = s.size() > o.size();
     const auto toggle = [](SetRecord& result, const Key& key) {
         if (key.equals_itself_silently()) {

@@ -332,6 +332,42 @@ def test_algebra_never_hashes_the_elements_again():
     assert len(s | o) == 6 and len(s & o) == 2 and len(s - o) == 2 and len(s ^ o) == 4
 
 
+def _versions_and_independent_copies():
+    """Two versions of one set (one HashBuilder, most subtrees shared) holding strs, ints,
+    tuples, floats with a NaN, and HashKeys, and independently built sets of the same
+    objects, in the same sizes."""
+    nan = float("nan")
+    keys = [HashKey(1000 + i, f"k{i}") for i in range(30)]
+    base = HashTrieSet([f"s{i}" for i in range(150)] + list(range(150)) + keys
+                       + [(i, "t") for i in range(20)] + [i / 4 for i in range(20)] + [nan])
+    added = [HashKey(5000, "new"), HashKey(1003, "k3")]  # the second equals keys[3]
+    left = base.discard("s5").discard(keys[4]).discard(7)
+    right = base.update(added, ["fresh", (99, "t")]).discard(keys[9]).discard((3, "t"))
+    return (left, right), (HashTrieSet(list(left)), HashTrieSet(list(right))), keys + added
+
+
+@pytest.mark.parametrize("method, operator_", OPERATIONS, ids=[op[0] for op in OPERATIONS])
+@pytest.mark.parametrize("swap", [False, True], ids=["left-right", "right-left"])
+def test_algebra_on_versions_of_one_set_is_that_on_independent_sets(method, operator_, swap):
+    # Versions work by structure, independent sets by walking one operand: the elements,
+    # the surviving objects and the number of __eq__ calls on each element agree.
+    versions, independent, logged = _versions_and_independent_copies()
+    if swap:
+        versions, independent = versions[::-1], independent[::-1]
+    results = []
+    for s, o in (versions, independent):
+        for key in logged:
+            key.eq_calls = 0
+        result = operator_(s, o)
+        calls = {key.name: key.eq_calls for key in logged}
+        results.append(({id(x) for x in result}, len(result), calls))
+        assert results[-1][1] == len(getattr(s, method)(o))
+    assert results[0] == results[1]
+    s, o = versions
+    nan_free = lambda elements: {x for x in elements if x == x}
+    assert nan_free(operator_(s, o)) == operator_(nan_free(s), nan_free(o))
+
+
 @pytest.mark.parametrize("method, operator_", OPERATIONS, ids=[op[0] for op in OPERATIONS])
 @pytest.mark.parametrize(
     "other", [{1}, frozenset({1}), [1], HashTrieMap({1: 2}).keys()],

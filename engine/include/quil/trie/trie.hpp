@@ -122,6 +122,8 @@
 //   iter                                      iter.hpp: TrieIter
 //   make_writable, remove_first_match         node.hpp
 //   SparseArray get / set / remove            branch.hpp
+//   set algebra of versions of one set        algebra.hpp: union_of, intersection_of,
+//                                             difference_of, symmetric_difference_of
 #pragma once
 
 #include <bit>
@@ -141,6 +143,11 @@
 #include "quil/trie/remove.hpp"
 
 namespace quil {
+
+namespace detail {
+template <TrieKey K, TrieHasher Hasher, Heap H>
+struct SetAlgebra;
+}  // namespace detail
 
 /// One version of a persistent hash map (or, with V = NoValue, a set). A small record
 /// with value semantics: copying it is O(1) and shares every node. The const operations
@@ -309,6 +316,10 @@ public:
 
 private:
     using Ref = detail::NodeRef<K, V, H>;
+
+    // Set algebra by structure (algebra.hpp) walks both operands' nodes.
+    template <TrieKey, TrieHasher, Heap>
+    friend struct detail::SetAlgebra;
 
     /// What a search for a key finds, and whether it sits in a collision bucket.
     struct Found {
