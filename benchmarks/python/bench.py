@@ -438,6 +438,47 @@ set_difference = set_algebra_group("-", lambda a, b: a - b)
 set_symmetric_difference = set_algebra_group("^", lambda a, b: a ^ b)
 
 
+def version_operands(n):
+    """A set of n elements and a version of it with 1 % of them replaced by others (so one
+    HashBuilder and most subtrees shared), as quil versions, as quil sets built
+    independently with the same elements, as frozensets and as psets."""
+    ks = keys(n)
+    changed = max(1, n // 100)
+    rng = random.Random(5)
+    gone = rng.sample(ks, changed)
+    fresh = keys(changed, seed=7)
+    q = quil.HashTrieSet(ks)
+    mutation = q.mutate()
+    for k in gone:
+        mutation.discard(k)
+    for k in fresh:
+        mutation.add(k)
+    q2 = mutation.finish()
+    ks2 = list(q2)
+    return [(q, q2), (quil.HashTrieSet(ks), quil.HashTrieSet(ks2)),
+            (frozenset(ks), frozenset(ks2)), (pset(ks), pset(ks2))]
+
+
+def set_versions_group(name, operation):
+    @group(f"set: {name} of two versions of one set, 1 % changed")
+    def build(n):
+        (q, q2), (i, i2), (f, f2), (p, p2) = version_operands(n)
+        return n, {
+            f"quil.HashTrieSet {name}, versions": lambda: operation(q, q2),
+            f"quil.HashTrieSet {name}, built apart": lambda: operation(i, i2),
+            f"frozenset {name}": lambda: operation(f, f2),
+            f"pyrsistent.pset {name}": lambda: operation(p, p2),
+        }
+
+    return build
+
+
+set_versions_union = set_versions_group("|", lambda a, b: a | b)
+set_versions_intersection = set_versions_group("&", lambda a, b: a & b)
+set_versions_difference = set_versions_group("-", lambda a, b: a - b)
+set_versions_symmetric_difference = set_versions_group("^", lambda a, b: a ^ b)
+
+
 @group("set: x in s hit")
 def set_contains_hit(n):
     ks = keys(n)
