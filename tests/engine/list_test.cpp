@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <vector>
 
 #include "support/tracked.hpp"
@@ -147,6 +148,47 @@ TEST_F(ListTest, DroppingTheFirstNodeKeepsTheSharedRest) {
     check(copy);
     EXPECT_EQ(contents(copy), (std::vector<int>{2, 3}));
     EXPECT_EQ(contents(list), (std::vector<int>{1, 2, 3}));
+}
+
+/// The values visit_owned reaches, front to back; a final node shows as its negation.
+std::vector<int> owned(const List& list) {
+    std::vector<int> out;
+    const int result = list.visit_owned([&out](const Tracked& element, bool is_final) {
+        out.push_back(is_final ? -element.value() : element.value());
+        return 0;
+    });
+    EXPECT_EQ(result, 0);
+    return out;
+}
+
+TEST_F(ListTest, VisitOwnedStopsAtTheFirstSharedNode) {
+    List list = make_list({1, 2, 3});
+    EXPECT_EQ(owned(list), (std::vector<int>{1, 2, -3}));
+    EXPECT_EQ(owned(List()), std::vector<int>{});
+
+    // The pushed node is the new list's alone; everything behind it is shared.
+    List longer = list.push_front(Tracked(0));
+    EXPECT_EQ(owned(longer), std::vector<int>{0});
+    EXPECT_EQ(owned(list), std::vector<int>{});
+    // rest shares the second node: the first is the original's alone again.
+    longer = List();
+    std::optional<List> rest = list.drop_first();
+    EXPECT_EQ(owned(list), std::vector<int>{1});
+    EXPECT_EQ(owned(*rest), std::vector<int>{});
+    // The last holder of a chain holds all of it.
+    list = List();
+    EXPECT_EQ(owned(*rest), (std::vector<int>{2, -3}));
+}
+
+TEST_F(ListTest, VisitOwnedReturnsTheFirstNonzeroResult) {
+    const List list = make_list({1, 2, 3});
+    std::vector<int> seen;
+    const int result = list.visit_owned([&seen](const Tracked& element, bool) {
+        seen.push_back(element.value());
+        return element.value() == 2 ? 7 : 0;
+    });
+    EXPECT_EQ(result, 7);
+    EXPECT_EQ(seen, (std::vector<int>{1, 2}));
 }
 
 }  // namespace

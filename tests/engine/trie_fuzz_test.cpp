@@ -1,7 +1,8 @@
 // Op-sequence driver for the hash trie: an array of versions, each with a model map;
 // every step derives one version from another (insert, remove, in place or not, with
 // or without a key comparison that throws) and then checks every version against its
-// model, so old versions are re-checked after new ones were derived from them.
+// model, so old versions are re-checked after new ones were derived from them, and checks
+// that each entry is visited by visit_owned exactly when one version alone holds it.
 //
 // In CI it runs as seeded GoogleTests. Built as below, the same driver is a libFuzzer
 // target (its first input byte picks the universe):
@@ -171,7 +172,45 @@ private:
         for (std::size_t v = 0; v < kVersions; ++v) {
             check(v);
         }
+        check_ownership();
         KeyLog::reset();
+    }
+
+    /// visit_owned against what the walks show: with no handle held outside the versions,
+    /// an entry is held alone exactly when one version's walk yields it, and then that
+    /// version visits it, once; every other entry is visited by no version.
+    void check_ownership() const {
+        std::unordered_map<const TestMap::Entry*, int> walks_yielding;
+        for (const TestMap& map : versions_) {
+            auto it = map.iter();
+            while (const auto* entry = it.next()) {
+                ++walks_yielding[entry];
+            }
+        }
+        for (std::size_t v = 0; v < kVersions; ++v) {
+            const std::string where = "version " + std::to_string(v) + ": ";
+            std::unordered_set<const TestMap::Entry*> visited;
+            versions_[v].visit_owned([&](const TestMap::Entry& entry) {
+                if (!visited.insert(&entry).second) {
+                    fail(where + "visit_owned visits an entry twice");
+                }
+                return 0;
+            });
+            std::size_t alone = 0;
+            auto it = versions_[v].iter();
+            while (const auto* entry = it.next()) {
+                const bool held_alone = walks_yielding[entry] == 1;
+                alone += held_alone ? 1 : 0;
+                if (held_alone != (visited.count(entry) == 1)) {
+                    fail(where + "visit_owned " + (held_alone ? "misses" : "visits") + " id " +
+                         std::to_string(entry->key().id()) + ", which " +
+                         std::to_string(walks_yielding[entry]) + " versions hold");
+                }
+            }
+            if (visited.size() != alone) {
+                fail(where + "visit_owned visits entries its walk does not yield");
+            }
+        }
     }
 
     void check(std::size_t v) const {

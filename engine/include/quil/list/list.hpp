@@ -210,6 +210,26 @@ public:
         head_ = std::move(previous);
     }
 
+    /// Calls `visit(element, is_final)` on the element of every node this value holds
+    /// alone, front to back, and returns the first nonzero result (0 when there is none).
+    /// A node is held alone when its count is 1 and the node before it (or, for the
+    /// first, this value's head) is held alone: its one handle then lies in this value's
+    /// own chain, so no other value reaches it. The walk stops at the first shared node,
+    /// since everything behind it is reachable from that node's other holders as well.
+    /// `is_final` marks the final node, whose element `last` also holds; `last` itself is
+    /// this value's own whatever its nodes, and is not visited here. A loop whatever the
+    /// length; allocates nothing and changes no count.
+    template <class Visit>
+    int visit_owned(Visit&& visit) const {
+        for (const NodePtr* node = &head_; *node && node->unique(); node = &(*node)->next) {
+            const ListNode& owned = **node;
+            if (const int result = visit(std::as_const(owned.value), !owned.next); result != 0) {
+                return result;
+            }
+        }
+        return 0;
+    }
+
     Cursor cursor() const noexcept { return Cursor(head_.get(), length_); }
     iterator begin() const noexcept { return iterator(head_.get()); }
     iterator end() const noexcept { return iterator(nullptr); }

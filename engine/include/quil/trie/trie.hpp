@@ -114,12 +114,40 @@
 // valid version (a collision list being searched may have lost its front entries): the
 // in-place forms are for private working records that the caller then releases.
 //
+// Ownership. A garbage collector that traverses versions must be told each reference
+// once. CPython's cyclic collector takes one from an object's count for every reference a
+// container reports, and frees what is left at 0: a reference reported by two versions
+// sharing the node that keeps it would be taken twice, and a live object could be freed.
+// So a version reports only the entries it holds alone (visit_owned, owned.hpp): from its
+// root it descends only into blocks whose count is 1, and below them only into such
+// blocks. Why that is exact: a block's count is the number of handles pointing at it. A
+// block of count 1 reached through a block held alone has its one handle inside that
+// block, so by induction from the record's root every handle on the way lies in this
+// version's own chain; no other holder (another version, an iterator's copy of the record,
+// a working copy in a running operation) can reach the block along blocks of count 1.
+// Each entry is reported by one holder at most, and only while that holder alone keeps
+// it, so dropping the holder would release it: precisely the reference the collector
+// subtracts. A block held twice is reported by neither holder: everything it keeps looks
+// referenced from outside and stays alive (nothing is freed early, a cycle through it is
+// not collected) until all but one holder are gone; the survivor then reports it. The one
+// handle that is not a slot, a bucket list's `last`, lies in its own bucket: the final
+// entry of a bucket held alone is held alone at count 2.
+//   The counts the walk reads do not change while a collection runs: with a global lock
+// only the collecting thread runs, and its collector runs no code between traversals
+// that could clone or release a handle; a free-threaded collector stops every other
+// thread first, so the relaxed loads of AtomicCounts see settled counts. A collection can
+// start inside an operation on a record that a collected object holds, from code that a
+// released key or value runs, or a key's equals; every state it can meet there is
+// walkable: a slot is null (skipped) or complete, and a bucket list keeps its invariants
+// between steps. Entries an operation holds in locals are nobody's to report.
+//
 // Where each operation lives:
 //   create, lookup                            TrieMap below
 //   insert, insert_in_place                   insert.hpp: insert_at and its helpers
 //   build (from items in input order)         bulk.hpp: bulk_build
 //   remove, remove_in_place                   remove.hpp: remove_at, compress
 //   iter                                      iter.hpp: TrieIter
+//   visit_owned                               owned.hpp
 //   make_writable, remove_first_match         node.hpp
 //   SparseArray get / set / remove            branch.hpp
 //   set algebra of versions of one set        algebra.hpp: union_of, intersection_of,
@@ -140,6 +168,7 @@
 #include "quil/trie/insert.hpp"
 #include "quil/trie/iter.hpp"
 #include "quil/trie/node.hpp"
+#include "quil/trie/owned.hpp"
 #include "quil/trie/remove.hpp"
 
 namespace quil {
@@ -279,6 +308,14 @@ public:
     /// A walk over every entry in trie order. Borrows this version: the map must stay
     /// alive and unchanged while the iterator is used.
     Iter iter() const { return Iter(root_, size_); }
+
+    /// Calls `visit(entry)` (an int result) on every entry this version holds alone, and
+    /// returns the first nonzero result, or 0: see Ownership in the essay above. Entries
+    /// in nodes shared with another holder are left out.
+    template <class Visit>
+    int visit_owned(Visit&& visit) const {
+        return detail::visit_owned(root_, visit);
+    }
 
     /// Whether both versions have the very same root (tests use it to see sharing).
     bool root_is(const TrieMap& other) const noexcept { return root_.same(other.root_); }
