@@ -8,6 +8,7 @@
 
 #include "bridge/key.hpp"
 #include "quil/trie/hash_builder.hpp"
+#include "runtime/tracking.hpp"
 
 namespace quil {
 
@@ -33,12 +34,19 @@ public:
     /// Adds (key, value), or the key alone for a set; takes them over.
     template <class... Rest>
     void add(Key&& key, Rest&&... value) {
+        may_hold_tracked_ = may_hold_tracked_ || (may_be_tracked(value.get()) || ...);
+        // An inert key's type has no collector support: only other keys are asked.
         if (!one_by_one_ && Key::is_inert(Py_TYPE(key.object()))) [[likely]] {
             items_.push(std::move(key), std::forward<Rest>(value)...);
             return;
         }
+        may_hold_tracked_ = may_hold_tracked_ || may_be_tracked(key.object());
         insert_one(std::move(key), std::forward<Rest>(value)...);
     }
+
+    /// Whether a key or value added so far may be tracked by the cyclic collector: the
+    /// record finish() makes then may hold one (runtime/tracking.hpp).
+    bool may_hold_tracked() const noexcept { return may_hold_tracked_; }
 
     Record finish() && {
         if (one_by_one_) {
@@ -59,6 +67,7 @@ private:
     HashBuilder builder_;
     typename Record::Items items_;
     std::optional<Record> one_by_one_;  // set from the first key that is not inert
+    bool may_hold_tracked_ = false;
 };
 
 }  // namespace quil

@@ -10,9 +10,11 @@
 #include <cstddef>
 #include <span>
 
+#include "bridge/key.hpp"
 #include "bridge/records.hpp"
 #include "runtime/outcome.hpp"
 #include "runtime/py_ref.hpp"
+#include "runtime/tracking.hpp"
 #include "runtime/types.hpp"
 
 namespace quil {
@@ -59,42 +61,62 @@ extern ClassSpec kHashTrieMapMutationClass;  // classes/mutations.cpp
 extern ClassSpec kHashTrieSetMutationClass;
 
 // Each takes over the record (already a copy of the caller's, O(1)) and returns the new
-// object; if the object cannot be made, the record is released with the error.
+// object; if the object cannot be made, the record is released with the error. `tracked`
+// says whether the record may hold an object the cyclic collector tracks: the object is
+// tracked then (runtime/tracking.hpp).
 
 /// A HashTrieSet (the map views' algebra returns sets) and a HashTrieMap (what a map
 /// mutation's finish() returns).
-Outcome<py::Ref> new_set_object(SetRecord set);
-Outcome<py::Ref> new_map_object(MapRecord map);
+Outcome<py::Ref> new_set_object(SetRecord set, bool tracked);
+Outcome<py::Ref> new_map_object(MapRecord map, bool tracked);
 
 /// What HashTrieMap.mutate() and HashTrieSet.mutate() return: a mutation that starts
 /// from the record.
-Outcome<py::Ref> new_map_mutation(MapRecord map);
-Outcome<py::Ref> new_set_mutation(SetRecord set);
+Outcome<py::Ref> new_map_mutation(MapRecord map, bool tracked);
+Outcome<py::Ref> new_set_mutation(SetRecord set, bool tracked);
 
 /// The views HashTrieMap's keys(), values() and items() return, and KeysView's union.
-Outcome<py::Ref> new_keys_view(MapRecord map);
-Outcome<py::Ref> new_values_view(MapRecord map);
-Outcome<py::Ref> new_items_view(MapRecord map);
+Outcome<py::Ref> new_keys_view(MapRecord map, bool tracked);
+Outcome<py::Ref> new_values_view(MapRecord map, bool tracked);
+Outcome<py::Ref> new_items_view(MapRecord map, bool tracked);
 
 /// The iterators each collection's __iter__ returns, over a private copy, in the
 /// collection's order: a map's keys, values or (key, value) tuples and a set's elements
 /// in trie order, a list and a stack front to back, a queue oldest first.
-Outcome<py::Ref> new_keys_iterator(MapRecord map);
-Outcome<py::Ref> new_values_iterator(MapRecord map);
-Outcome<py::Ref> new_items_iterator(MapRecord map);
-Outcome<py::Ref> new_set_iterator(SetRecord set);
-Outcome<py::Ref> new_list_iterator(ListRecord list);
-Outcome<py::Ref> new_stack_iterator(StackRecord stack);
-Outcome<py::Ref> new_queue_iterator(QueueRecord queue);
+Outcome<py::Ref> new_keys_iterator(MapRecord map, bool tracked);
+Outcome<py::Ref> new_values_iterator(MapRecord map, bool tracked);
+Outcome<py::Ref> new_items_iterator(MapRecord map, bool tracked);
+Outcome<py::Ref> new_set_iterator(SetRecord set, bool tracked);
+Outcome<py::Ref> new_list_iterator(ListRecord list, bool tracked);
+Outcome<py::Ref> new_stack_iterator(StackRecord stack, bool tracked);
+Outcome<py::Ref> new_queue_iterator(QueueRecord queue, bool tracked);
+
+/// What an update learns of the objects it puts in: whether every key was inert
+/// (Key::is_inert), and whether some key or value may be tracked by the cyclic collector
+/// (may_be_tracked). A mutation needs both: the first for its next updates, the second
+/// for its own tracking.
+struct PutIn {
+    bool inert = true;
+    bool may_hold_tracked = false;
+
+    /// Notes a key going in (and, for a map, its value).
+    void key(PyObject* object) noexcept {
+        inert = inert && Key::is_inert(Py_TYPE(object));
+        may_hold_tracked = may_hold_tracked || may_be_tracked(object);
+    }
+    void value(PyObject* object) noexcept {
+        may_hold_tracked = may_hold_tracked || may_be_tracked(object);
+    }
+};
 
 /// The work of HashTrieMap.update(*maps, **kwds) (`maps` the positional tuple, `keywords`
 /// the keyword dict or null) and of HashTrieSet.update(*iterables), done in place on
 /// `base` (taken over: a copy of the receiver's record, O(1)): the updated record, or the
 /// update's error. Either way, and when a key's __eq__ throws, the caller's own record is
-/// untouched. `inert` is cleared when a key that is not inert (Key::is_inert) went in.
+/// untouched. What went in is noted in `put_in`.
 Outcome<MapRecord> updated_map(MapRecord base, PyObject* maps, PyObject* keywords,
-                               bool& inert);
+                               PutIn& put_in);
 Outcome<SetRecord> updated_set(SetRecord base, std::span<PyObject* const> iterables,
-                               bool& inert);
+                               PutIn& put_in);
 
 }  // namespace quil

@@ -12,19 +12,23 @@
 #include "bridge/walks.hpp"
 #include "runtime/outcome.hpp"
 #include "runtime/py_ref.hpp"
+#include "runtime/tracking.hpp"
 #include "runtime/types.hpp"
 
 namespace quil {
 
 /// Stack(*args) and Queue(*elements): a new object of `type` holding the Record made by
-/// `put(record, element)` for each element in order, as a new reference. The elements are
-/// the items of the one argument (any iterable), or else the arguments themselves.
+/// `put(record, element)` for each element in order, as a new reference, tracked when an
+/// element may be. The elements are the items of the one argument (any iterable), or
+/// else the arguments themselves.
 template <class Record, class Put>
 Outcome<py::Ref> new_from_arguments(PyTypeObject* type, std::span<PyObject* const> arguments,
                                     Put put) {
     Record record;
+    bool tracked = false;
     if (arguments.size() == 1) {
         Status built = for_each_item(arguments[0], [&](py::Ref item) -> Status {
+            tracked = tracked || may_be_tracked(item.get());
             put(record, py::HeldRef::from(std::move(item)));
             return Unit{};
         });
@@ -33,10 +37,11 @@ Outcome<py::Ref> new_from_arguments(PyTypeObject* type, std::span<PyObject* cons
         }
     } else {
         for (PyObject* argument : arguments) {
+            tracked = tracked || may_be_tracked(argument);
             put(record, py::HeldRef::borrow(argument));
         }
     }
-    return new_instance(type, std::move(record));
+    return new_instance(type, std::move(record), tracked);
 }
 
 /// A new reference to the element a peek found, or IndexError(`empty_message`) when the

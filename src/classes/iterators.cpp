@@ -1,13 +1,16 @@
 // The iterator classes. Every iterator holds a private copy of its collection (taken in
 // constant time: the copy shares every node), a cursor over that copy, and a use counter.
 // A step takes the exclusive use and yields the element at the cursor; the copy itself
-// stays whole, so no node's count changes while iterating.
+// stays whole, so no node's count changes while iterating. The collector sees the copy as
+// it sees a collection (what it holds alone: nothing while the collection lives); the
+// cursors hold addresses only, no references.
 #include <Python.h>
 
 #include <utility>
 
 #include "bridge/classes.hpp"
 #include "bridge/records.hpp"
+#include "bridge/traverse.hpp"
 #include "bridge/walks.hpp"
 #include "runtime/adapters.hpp"
 #include "runtime/use_counter.hpp"
@@ -57,10 +60,17 @@ PyType_Slot iterator_slots[] = {
     {0, nullptr},
 };
 
+/// What the collector sees of an iterator: its copy of the collection.
 template <class Walk>
-Outcome<py::Ref> new_iterator(ClassSpec& spec, Walk walk) {
+int visit_references(const IteratorPayload<Walk>& payload, Visitor visit) noexcept {
+    return visit_references(payload.walk.record, visit);
+}
+
+/// A new iterator, tracked as its collection is (`tracked`).
+template <class Walk>
+Outcome<py::Ref> new_iterator(ClassSpec& spec, Walk walk, bool tracked) {
     IteratorPayload<Walk> payload(std::move(walk));
-    return new_instance(type_for_operation(spec), std::move(payload));
+    return new_instance(type_for_operation(spec), std::move(payload), tracked);
 }
 
 /// The ClassSpec of the iterator class over Walk.
@@ -72,6 +82,8 @@ constexpr ClassSpec iterator_class(const char* qualified_name, ClassIndex index)
         .basic_size = sizeof(Instance<IteratorPayload<Walk>>),
         .slots = iterator_slots<Walk>,
         .dealloc = dealloc_instance<IteratorPayload<Walk>>,
+        .traverse = traverse_instance<IteratorPayload<Walk>>,
+        .immutable = true,
         .index = index,
     };
 }
@@ -173,26 +185,26 @@ ClassSpec kItemsIteratorClass =
     iterator_class<ItemsWalk>("quil.ItemsIterator", kItemsIteratorIndex);
 ClassSpec kSetIteratorClass = iterator_class<SetWalk>("quil.SetIterator", kSetIteratorIndex);
 
-Outcome<py::Ref> new_list_iterator(ListRecord list) {
-    return new_iterator(kListIteratorClass, ListWalk(std::move(list)));
+Outcome<py::Ref> new_list_iterator(ListRecord list, bool tracked) {
+    return new_iterator(kListIteratorClass, ListWalk(std::move(list)), tracked);
 }
-Outcome<py::Ref> new_stack_iterator(StackRecord stack) {
-    return new_iterator(kStackIteratorClass, StackWalk(std::move(stack)));
+Outcome<py::Ref> new_stack_iterator(StackRecord stack, bool tracked) {
+    return new_iterator(kStackIteratorClass, StackWalk(std::move(stack)), tracked);
 }
-Outcome<py::Ref> new_queue_iterator(QueueRecord queue) {
-    return new_iterator(kQueueIteratorClass, QueueWalk(std::move(queue)));
+Outcome<py::Ref> new_queue_iterator(QueueRecord queue, bool tracked) {
+    return new_iterator(kQueueIteratorClass, QueueWalk(std::move(queue)), tracked);
 }
-Outcome<py::Ref> new_keys_iterator(MapRecord map) {
-    return new_iterator(kKeysIteratorClass, KeysWalk(std::move(map)));
+Outcome<py::Ref> new_keys_iterator(MapRecord map, bool tracked) {
+    return new_iterator(kKeysIteratorClass, KeysWalk(std::move(map)), tracked);
 }
-Outcome<py::Ref> new_values_iterator(MapRecord map) {
-    return new_iterator(kValuesIteratorClass, ValuesWalk(std::move(map)));
+Outcome<py::Ref> new_values_iterator(MapRecord map, bool tracked) {
+    return new_iterator(kValuesIteratorClass, ValuesWalk(std::move(map)), tracked);
 }
-Outcome<py::Ref> new_items_iterator(MapRecord map) {
-    return new_iterator(kItemsIteratorClass, ItemsWalk(std::move(map)));
+Outcome<py::Ref> new_items_iterator(MapRecord map, bool tracked) {
+    return new_iterator(kItemsIteratorClass, ItemsWalk(std::move(map)), tracked);
 }
-Outcome<py::Ref> new_set_iterator(SetRecord set) {
-    return new_iterator(kSetIteratorClass, SetWalk(std::move(set)));
+Outcome<py::Ref> new_set_iterator(SetRecord set, bool tracked) {
+    return new_iterator(kSetIteratorClass, SetWalk(std::move(set)), tracked);
 }
 
 }  // namespace quil

@@ -9,6 +9,7 @@
 #include "bridge/records.hpp"
 #include "bridge/repr.hpp"
 #include "bridge/sequence.hpp"
+#include "bridge/traverse.hpp"
 #include "bridge/walks.hpp"
 #include "runtime/adapters.hpp"
 
@@ -18,9 +19,16 @@ namespace {
 
 const ListRecord& list_of(PyObject* self) { return payload_of<ListRecord>(self); }
 
+/// A new List of `type` holding `list`; tracked when `tracked` says it may hold a tracked
+/// object, unless it is empty.
+Outcome<py::Ref> list_result(PyTypeObject* type, ListRecord list, bool tracked) {
+    const bool track = tracked && !list.is_empty();
+    return new_instance(type, std::move(list), track);
+}
+
 /// A new List (self's class) holding `list`.
-Outcome<py::Ref> new_list(PyObject* self, ListRecord list) {
-    return new_instance(Py_TYPE(self), std::move(list));
+Outcome<py::Ref> new_list(PyObject* self, ListRecord list, bool tracked) {
+    return list_result(Py_TYPE(self), std::move(list), tracked);
 }
 
 constexpr const char* kEmptyListMessage = "empty list has no first element";
@@ -38,6 +46,7 @@ constexpr ArgumentSpec kListNew{
 Outcome<py::Ref> list_new(PyTypeObject* type, const ParsedArgs& args) {
     const auto elements = args.extra_positional();
     ListRecord list;
+    bool tracked = false;
     if (elements.size() == 1) {
         py::Ref builtins_name = py::Ref::steal(PyUnicode_FromString("builtins"));
         py::Ref builtins = builtins_name ? py::Ref::steal(PyImport_Import(builtins_name.get()))
@@ -56,15 +65,18 @@ Outcome<py::Ref> list_new(PyTypeObject* type, const ParsedArgs& args) {
             const Py_ssize_t size = PySequence_Fast_GET_SIZE(source);
             PyObject** items = PySequence_Fast_ITEMS(source);
             for (Py_ssize_t i = 0; i < size; ++i) {
-                list.push_front_in_place(py::HeldRef::borrow(items[size - 1 - i]));
+                PyObject* item = items[size - 1 - i];
+                tracked = tracked || may_be_tracked(item);
+                list.push_front_in_place(py::HeldRef::borrow(item));
             }
-            return new_instance(type, std::move(list));
+            return list_result(type, std::move(list), tracked);
         }
         py::Ref backwards = py::Ref::steal(PyObject_CallOneArg(reversed.get(), source));
         if (!backwards) {
             return PendingError::fetch();
         }
         Status built = for_each_item(backwards.get(), [&](py::Ref item) -> Status {
+            tracked = tracked || may_be_tracked(item.get());
             list.push_front_in_place(py::HeldRef::from(std::move(item)));
             return Unit{};
         });
@@ -73,10 +85,11 @@ Outcome<py::Ref> list_new(PyTypeObject* type, const ParsedArgs& args) {
         }
     } else {
         for (auto it = elements.rbegin(); it != elements.rend(); ++it) {
+            tracked = tracked || may_be_tracked(*it);
             list.push_front_in_place(py::HeldRef::borrow(*it));
         }
     }
-    return new_instance(type, std::move(list));
+    return list_result(type, std::move(list), tracked);
 }
 
 Outcome<py::Ref> list_first(PyObject* self) {
@@ -86,7 +99,7 @@ Outcome<py::Ref> list_first(PyObject* self) {
 /// The list without its first element; the empty list's rest is an empty list.
 Outcome<py::Ref> list_rest(PyObject* self) {
     auto rest = list_of(self).drop_first();
-    return new_list(self, rest ? std::move(*rest) : ListRecord());
+    return new_list(self, rest ? std::move(*rest) : ListRecord(), is_tracked(self));
 }
 
 constexpr std::string_view kPushFrontParameters[] = {"other"};
@@ -99,7 +112,8 @@ constexpr ArgumentSpec kListPushFront{
 };
 
 Outcome<py::Ref> list_push_front(PyObject* self, const ParsedArgs& args) {
-    return new_list(self, list_of(self).push_front(py::HeldRef::borrow(args[0])));
+    const bool tracked = may_be_tracked(args[0]) || is_tracked(self);
+    return new_list(self, list_of(self).push_front(py::HeldRef::borrow(args[0])), tracked);
 }
 
 Outcome<py::Ref> list_drop_first(PyObject* self) {
@@ -107,10 +121,12 @@ Outcome<py::Ref> list_drop_first(PyObject* self) {
     if (!rest) {
         return PendingError::message(PyExc_IndexError, kEmptyListMessage);
     }
-    return new_list(self, std::move(*rest));
+    return new_list(self, std::move(*rest), is_tracked(self));
 }
 
-Outcome<py::Ref> list_reversed(PyObject* self) { return new_list(self, list_of(self).reverse()); }
+Outcome<py::Ref> list_reversed(PyObject* self) {
+    return new_list(self, list_of(self).reverse(), is_tracked(self));
+}
 
 /// (List, ([elements front to back],)): unpickling calls List(python_list).
 Outcome<py::Ref> list_reduce(PyObject* self) {
@@ -138,17 +154,21 @@ Outcome<py::Ref> list_repr(PyObject* self) {
 constexpr char kListName[] = "List";
 using ListSlots = SequenceSlots<ListRecord, kListName>;
 
-Outcome<py::Ref> list_iter(PyObject* self) { return new_list_iterator(list_of(self)); }
+Outcome<py::Ref> list_iter(PyObject* self) {
+    return new_list_iterator(list_of(self), is_tracked(self));
+}
 
 /// __deepcopy__(memo): the elements deep-copied front to back; see deep_copy.
 Outcome<py::Ref> list_deepcopy(PyObject* self, PyObject* memo) {
     return deep_copy(self, memo, elements_of(list_of(self)),
                      [self](std::vector<py::HeldRef> copies) {
                          ListRecord list;
+                         bool tracked = false;
                          for (auto it = copies.rbegin(); it != copies.rend(); ++it) {
+                             tracked = tracked || may_be_tracked(it->get());
                              list.push_front_in_place(std::move(*it));
                          }
-                         return new_list(self, std::move(list));
+                         return new_list(self, std::move(list), tracked);
                      });
 }
 
@@ -195,6 +215,8 @@ ClassSpec kListClass{
     .basic_size = sizeof(Instance<ListRecord>),
     .slots = list_slots,
     .dealloc = dealloc_instance<ListRecord>,
+    .traverse = traverse_instance<ListRecord>,
+    .immutable = true,
     .index = kListIndex,
 };
 

@@ -14,6 +14,7 @@
 #include "bridge/hashing.hpp"
 #include "bridge/records.hpp"
 #include "bridge/repr.hpp"
+#include "bridge/traverse.hpp"
 #include "bridge/trie_methods.hpp"
 #include "bridge/walks.hpp"
 #include "quil/hash/siphash13.hpp"
@@ -175,19 +176,23 @@ Status convert_into(MapBulkInsert& bulk, PyObject* value) {
 
 /// A new map built from a mapping (a dict, or any collections.abc.Mapping, through its
 /// items()) or from an iterable of (key, value) pairs; later pairs win. Errors are
-/// returned without a note.
-Outcome<MapRecord> map_from(PyObject* value) {
+/// returned without a note. `may_hold_tracked` is set when a key or value put in may be
+/// tracked by the cyclic collector.
+Outcome<MapRecord> map_from(PyObject* value, bool& may_hold_tracked) {
     MapBulkInsert bulk;
     if (Status converted = convert_into(bulk, value); !converted.ok()) {
         return std::move(converted).take_error();
     }
+    may_hold_tracked = may_hold_tracked || bulk.may_hold_tracked();
     return std::move(bulk).finish();
 }
 
 /// A new HashTrieMap of `type`: the receiver's own type, or map_type() for the class
-/// methods.
-Outcome<py::Ref> map_result(PyTypeObject* type, MapRecord map) {
-    return new_instance(type, std::move(map));
+/// methods. Tracked when `tracked` says the map may hold a tracked object, unless it is
+/// empty.
+Outcome<py::Ref> map_result(PyTypeObject* type, MapRecord map, bool tracked) {
+    const bool track = tracked && !map.is_empty();
+    return new_instance(type, std::move(map), track);
 }
 
 // ---------------------------------------------------------------- construction
@@ -219,7 +224,8 @@ Outcome<py::Ref> map_new(PyTypeObject* type, const ParsedArgs& args) {
             return std::move(status).take_error();
         }
     }
-    return new_instance(type, std::move(bulk).finish());
+    const bool tracked = bulk.may_hold_tracked();
+    return map_result(type, std::move(bulk).finish(), tracked);
 }
 
 // ---------------------------------------------------------------- lookup
@@ -289,8 +295,10 @@ Outcome<py::Ref> map_insert(PyObject* self, const ParsedArgs& args) {
     if (!key.ok()) {
         return std::move(key).take_error();
     }
-    return map_result(Py_TYPE(self), map_of(self).insert(std::move(key).take_value(),
-                                                         py::HeldRef::borrow(args[1])));
+    const bool tracked = may_be_tracked(args[1]) || may_be_tracked(args[0]) || is_tracked(self);
+    return map_result(Py_TYPE(self),
+                      map_of(self).insert(std::move(key).take_value(), py::HeldRef::borrow(args[1])),
+                      tracked);
 }
 
 constexpr std::string_view kKeyParameter[] = {"key"};
@@ -316,14 +324,14 @@ Outcome<py::Ref> map_remove(PyObject* self, const ParsedArgs& args) {
     if (!result.ok()) {
         return std::move(result).take_error();
     }
-    return map_result(Py_TYPE(self), std::move(result).take_value());
+    return map_result(Py_TYPE(self), std::move(result).take_value(), is_tracked(self));
 }
 
 /// update(*maps, **kwds): each argument is converted into a map of its own and its
 /// entries, in that map's order, are inserted into `result`; keywords go last. Later
-/// arguments win. `inert` is cleared when a key that is not inert goes in.
+/// arguments win. What goes in is noted in `put_in`.
 Outcome<MapRecord> update_in_place(MapRecord result, PyObject* maps, PyObject* keywords,
-                                   bool& inert) {
+                                   PutIn& put_in) {
     if (!PyTuple_Check(maps)) {
         return type_mismatch(maps, "tuple").with_note("maps");
     }
@@ -331,21 +339,22 @@ Outcome<MapRecord> update_in_place(MapRecord result, PyObject* maps, PyObject* k
         return type_mismatch(keywords, "dict").with_note("kwds");
     }
     for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(maps); ++i) {
-        auto converted = map_from(PyTuple_GET_ITEM(maps, i));
+        auto converted = map_from(PyTuple_GET_ITEM(maps, i), put_in.may_hold_tracked);
         if (!converted.ok()) {
             return std::move(converted).take_error();
         }
         const MapRecord& argument = converted.value();
         Lookahead<MapRecord> walk(argument);
         while (const auto* entry = walk.next()) {
-            inert = inert && Key::is_inert(Py_TYPE(entry->key().object()));
+            put_in.inert = put_in.inert && Key::is_inert(Py_TYPE(entry->key().object()));
             result.insert_in_place(entry->key(), entry->value());
         }
     }
     if (keywords != nullptr && keywords != Py_None) {
         Status status = insert_keywords(
-            [&result, &inert](Key key, py::HeldRef object) {
-                inert = inert && Key::is_inert(Py_TYPE(key.object()));
+            [&result, &put_in](Key key, py::HeldRef object) {
+                put_in.key(key.object());
+                put_in.value(object.get());
                 result.insert_in_place(std::move(key), std::move(object));
             },
             keywords);
@@ -358,12 +367,13 @@ Outcome<MapRecord> update_in_place(MapRecord result, PyObject* maps, PyObject* k
 
 /// update(*maps, **kwds) into a copy of the receiver.
 Outcome<py::Ref> map_update(PyObject* self, PyObject* maps, PyObject* keywords) {
-    bool inert = true;
-    auto result = update_in_place(map_of(self), maps, keywords, inert);
+    PutIn put_in;
+    auto result = update_in_place(map_of(self), maps, keywords, put_in);
     if (!result.ok()) {
         return std::move(result).take_error();
     }
-    return map_result(Py_TYPE(self), std::move(result).take_value());
+    return map_result(Py_TYPE(self), std::move(result).take_value(),
+                      put_in.may_hold_tracked || is_tracked(self));
 }
 
 constexpr ArgumentSpec kMapConvert{
@@ -379,11 +389,12 @@ Outcome<py::Ref> map_convert(PyObject* /*cls*/, const ParsedArgs& args) {
     if (is_map_object(value)) {
         return py::Ref::borrow(value);
     }
-    auto converted = map_from(value);
+    bool tracked = false;
+    auto converted = map_from(value, tracked);
     if (!converted.ok()) {
         return std::move(converted).take_error();
     }
-    return map_result(map_type(), std::move(converted).take_value());
+    return map_result(map_type(), std::move(converted).take_value(), tracked);
 }
 
 constexpr std::string_view kFromkeysParameters[] = {"keys", "val"};
@@ -410,7 +421,8 @@ Outcome<py::Ref> map_fromkeys(PyObject* /*cls*/, const ParsedArgs& args) {
     if (!built.ok()) {
         return std::move(built).take_error();
     }
-    return map_result(map_type(), std::move(bulk).finish());
+    const bool tracked = bulk.may_hold_tracked();
+    return map_result(map_type(), std::move(bulk).finish(), tracked);
 }
 
 // ---------------------------------------------------------------- protocols
@@ -533,6 +545,7 @@ Outcome<py::Ref> map_deepcopy(PyObject* self, PyObject* memo) {
     };
     const auto rebuild = [&map, self](std::vector<py::HeldRef> copies) -> Outcome<py::Ref> {
         MapRecord result = MapRecord::create(map.hash_builder());
+        PutIn put_in;
         auto originals = map.iter();
         for (std::size_t i = 0; i + 1 < copies.size(); i += 2) {
             const Key& original = originals.next()->key();
@@ -541,20 +554,30 @@ Outcome<py::Ref> map_deepcopy(PyObject* self, PyObject* memo) {
             if (!key.ok()) {
                 return std::move(key).take_error();
             }
+            put_in.key(copies[i].get());
+            put_in.value(copies[i + 1].get());
             result.insert_in_place(std::move(key).take_value(), std::move(copies[i + 1]));
         }
-        return map_result(Py_TYPE(self), std::move(result));
+        return map_result(Py_TYPE(self), std::move(result), put_in.may_hold_tracked);
     };
     return deep_copy(self, memo, next, rebuild);
 }
 
-Outcome<py::Ref> map_mutate(PyObject* self) { return new_map_mutation(map_of(self)); }
+Outcome<py::Ref> map_mutate(PyObject* self) {
+    return new_map_mutation(map_of(self), is_tracked(self));
+}
 
-Outcome<py::Ref> map_iter(PyObject* self) { return new_keys_iterator(map_of(self)); }
+Outcome<py::Ref> map_iter(PyObject* self) {
+    return new_keys_iterator(map_of(self), is_tracked(self));
+}
 
-Outcome<py::Ref> map_keys(PyObject* self) { return new_keys_view(map_of(self)); }
-Outcome<py::Ref> map_values(PyObject* self) { return new_values_view(map_of(self)); }
-Outcome<py::Ref> map_items(PyObject* self) { return new_items_view(map_of(self)); }
+Outcome<py::Ref> map_keys(PyObject* self) { return new_keys_view(map_of(self), is_tracked(self)); }
+Outcome<py::Ref> map_values(PyObject* self) {
+    return new_values_view(map_of(self), is_tracked(self));
+}
+Outcome<py::Ref> map_items(PyObject* self) {
+    return new_items_view(map_of(self), is_tracked(self));
+}
 
 PyMethodDef map_methods[] = {
     {"get", as_pycfunction(&fastcall<kMapGet, map_get>), METH_FASTCALL | METH_KEYWORDS,
@@ -606,13 +629,18 @@ ClassSpec kHashTrieMapClass{
     .basic_size = sizeof(Instance<MapRecord>),
     .slots = map_slots,
     .dealloc = dealloc_instance<MapRecord>,
+    .traverse = traverse_instance<MapRecord>,
+    .immutable = true,
     .index = kHashTrieMapIndex,
 };
 
-Outcome<py::Ref> new_map_object(MapRecord map) { return map_result(map_type(), std::move(map)); }
+Outcome<py::Ref> new_map_object(MapRecord map, bool tracked) {
+    return map_result(map_type(), std::move(map), tracked);
+}
 
-Outcome<MapRecord> updated_map(MapRecord base, PyObject* maps, PyObject* keywords, bool& inert) {
-    return update_in_place(std::move(base), maps, keywords, inert);
+Outcome<MapRecord> updated_map(MapRecord base, PyObject* maps, PyObject* keywords,
+                               PutIn& put_in) {
+    return update_in_place(std::move(base), maps, keywords, put_in);
 }
 
 }  // namespace quil

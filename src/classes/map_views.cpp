@@ -12,6 +12,7 @@
 #include "bridge/records.hpp"
 #include "bridge/repr.hpp"
 #include "bridge/set_compare.hpp"
+#include "bridge/traverse.hpp"
 #include "bridge/walks.hpp"
 #include "runtime/adapters.hpp"
 #include "runtime/errors.hpp"
@@ -22,9 +23,12 @@ namespace {
 
 const MapRecord& view_of(PyObject* self) { return payload_of<MapRecord>(self); }
 
+/// A new view of class Spec over `map`; tracked when `tracked` says the map may hold a
+/// tracked object, unless it is empty.
 template <ClassSpec& Spec>
-Outcome<py::Ref> new_view(MapRecord map) {
-    return new_instance(type_for_operation(Spec), std::move(map));
+Outcome<py::Ref> new_view(MapRecord map, bool tracked) {
+    const bool track = tracked && !map.is_empty();
+    return new_instance(type_for_operation(Spec), std::move(map), track);
 }
 
 Outcome<Py_ssize_t> view_len(PyObject* self) {
@@ -33,9 +37,15 @@ Outcome<Py_ssize_t> view_len(PyObject* self) {
 
 // ---------------------------------------------------------------- iteration
 
-Outcome<py::Ref> keys_iter(PyObject* self) { return new_keys_iterator(view_of(self)); }
-Outcome<py::Ref> values_iter(PyObject* self) { return new_values_iterator(view_of(self)); }
-Outcome<py::Ref> items_iter(PyObject* self) { return new_items_iterator(view_of(self)); }
+Outcome<py::Ref> keys_iter(PyObject* self) {
+    return new_keys_iterator(view_of(self), is_tracked(self));
+}
+Outcome<py::Ref> values_iter(PyObject* self) {
+    return new_values_iterator(view_of(self), is_tracked(self));
+}
+Outcome<py::Ref> items_iter(PyObject* self) {
+    return new_items_iterator(view_of(self), is_tracked(self));
+}
 
 // ---------------------------------------------------------------- repr
 
@@ -195,16 +205,27 @@ Status insert_hashed(SetRecord& set, PyObject* object) {
     return Unit{};
 }
 
+/// Whether a new (key, value) pair may take part in a reference cycle: whether its key or
+/// its value may be tracked. The tuple itself may be tracked while it holds only untracked
+/// objects (the collector untracks such tuples when it next looks at them), and a set
+/// holding it is then as safe untracked as a set holding the two objects.
+bool pair_may_be_tracked(PyObject* pair) noexcept {
+    return may_be_tracked(PyTuple_GET_ITEM(pair, 0)) || may_be_tracked(PyTuple_GET_ITEM(pair, 1));
+}
+
 /// KeysView & other: the elements of `other` that are keys of the map (the objects of
 /// `other`; the last of several equal ones stays), in a new set.
-Outcome<py::Ref> keys_intersection_with(const MapRecord& map, PyObject* other) {
+Outcome<py::Ref> keys_intersection_with(PyObject* view, PyObject* other) {
+    const MapRecord& map = view_of(view);
     SetRecord result = SetRecord::create();
+    bool tracked = false;
     Status done = for_each_item(other, [&](py::Ref item) -> Status {
         auto key = Key::make(item.get());
         if (!key.ok()) {
             return std::move(key).take_error();
         }
         if (map.contains(key.value())) {
+            tracked = tracked || may_be_tracked(item.get());
             result.insert_in_place(std::move(key).take_value());
         }
         return Unit{};
@@ -212,31 +233,35 @@ Outcome<py::Ref> keys_intersection_with(const MapRecord& map, PyObject* other) {
     if (!done.ok()) {
         return std::move(done).take_error();
     }
-    return new_set_object(std::move(result));
+    return new_set_object(std::move(result), tracked);
 }
 
 /// KeysView | other: the map with every element of `other` inserted as a key mapped to
 /// None, as a new KeysView. It keeps the map's hash keys, so the map's order.
-Outcome<py::Ref> keys_union_with(const MapRecord& map, PyObject* other) {
-    MapRecord result = map;
+Outcome<py::Ref> keys_union_with(PyObject* view, PyObject* other) {
+    MapRecord result = view_of(view);
+    bool tracked = is_tracked(view);
     Status done = for_each_item(other, [&](py::Ref item) -> Status {
         auto key = Key::make(item.get());
         if (!key.ok()) {
             return std::move(key).take_error();
         }
+        tracked = tracked || may_be_tracked(item.get());
         result.insert_in_place(std::move(key).take_value(), py::HeldRef::borrow(Py_None));
         return Unit{};
     });
     if (!done.ok()) {
         return std::move(done).take_error();
     }
-    return new_view<kKeysViewClass>(std::move(result));
+    return new_view<kKeysViewClass>(std::move(result), tracked);
 }
 
 /// ItemsView & other: for each x of `other` whose x[0] is a key and (x[0], value) == x,
 /// that new pair, in a new set.
-Outcome<py::Ref> items_intersection_with(const MapRecord& map, PyObject* other) {
+Outcome<py::Ref> items_intersection_with(PyObject* view, PyObject* other) {
+    const MapRecord& map = view_of(view);
     SetRecord result = SetRecord::create();
+    bool tracked = false;
     Status done = for_each_item(other, [&](py::Ref item) -> Status {
         auto pair = matching_pair(map, item.get());
         if (!pair.ok()) {
@@ -245,41 +270,47 @@ Outcome<py::Ref> items_intersection_with(const MapRecord& map, PyObject* other) 
         if (!pair.value()) {
             return Unit{};
         }
+        tracked = tracked || pair_may_be_tracked(pair.value().get());
         return insert_hashed(result, pair.value().get());
     });
     if (!done.ok()) {
         return std::move(done).take_error();
     }
-    return new_set_object(std::move(result));
+    return new_set_object(std::move(result), tracked);
 }
 
 /// ItemsView | other: every (key, value) pair of the map, then every element of
 /// `other`, in a new set; all must be hashable.
-Outcome<py::Ref> items_union_with(const MapRecord& map, PyObject* other) {
+Outcome<py::Ref> items_union_with(PyObject* view, PyObject* other) {
     SetRecord result = SetRecord::create();
-    Lookahead<MapRecord> walk(map);
+    bool tracked = false;
+    Lookahead<MapRecord> walk(view_of(view));
     while (const auto* entry = walk.next()) {
         auto pair = pair_of(*entry);
         if (!pair.ok()) {
             return std::move(pair).take_error();
         }
+        tracked = tracked || pair_may_be_tracked(pair.value().get());
         if (Status inserted = insert_hashed(result, pair.value().get()); !inserted.ok()) {
             return std::move(inserted).take_error();
         }
     }
-    Status done = for_each_item(
-        other, [&](py::Ref item) -> Status { return insert_hashed(result, item.get()); });
+    Status done = for_each_item(other, [&](py::Ref item) -> Status {
+        tracked = tracked || may_be_tracked(item.get());
+        return insert_hashed(result, item.get());
+    });
     if (!done.ok()) {
         return std::move(done).take_error();
     }
-    return new_set_object(std::move(result));
+    return new_set_object(std::move(result), tracked);
 }
 
-using ViewOperation = Outcome<py::Ref> (*)(const MapRecord&, PyObject*);
+/// An operation of a view (the first argument) with another object.
+using ViewOperation = Outcome<py::Ref> (*)(PyObject*, PyObject*);
 
 template <ViewOperation Operation>
 Outcome<py::Ref> view_method(PyObject* self, const ParsedArgs& args) {
-    return Operation(view_of(self), args[0]);
+    return Operation(self, args[0]);
 }
 
 /// The & and | slots: they act only with an instance of the view's class on the left.
@@ -288,7 +319,7 @@ Outcome<py::Ref> view_operator(PyObject* left, PyObject* right) {
     if (!PyObject_TypeCheck(left, type_for_operation(Spec))) {
         return py::Ref::borrow(Py_NotImplemented);
     }
-    return Operation(view_of(left), right);
+    return Operation(left, right);
 }
 
 constexpr std::string_view kOtherParameter[] = {"other"};
@@ -418,6 +449,8 @@ constexpr ClassSpec view_class(const char* qualified_name, PyType_Slot* slots, C
         .basic_size = sizeof(Instance<MapRecord>),
         .slots = slots,
         .dealloc = dealloc_instance<MapRecord>,
+        .traverse = traverse_instance<MapRecord>,
+        .immutable = true,
         .index = index,
     };
 }
@@ -428,12 +461,14 @@ ClassSpec kKeysViewClass = view_class("quil.KeysView", keys_view_slots, kKeysVie
 ClassSpec kValuesViewClass = view_class("quil.ValuesView", values_view_slots, kValuesViewIndex);
 ClassSpec kItemsViewClass = view_class("quil.ItemsView", items_view_slots, kItemsViewIndex);
 
-Outcome<py::Ref> new_keys_view(MapRecord map) { return new_view<kKeysViewClass>(std::move(map)); }
-Outcome<py::Ref> new_values_view(MapRecord map) {
-    return new_view<kValuesViewClass>(std::move(map));
+Outcome<py::Ref> new_keys_view(MapRecord map, bool tracked) {
+    return new_view<kKeysViewClass>(std::move(map), tracked);
 }
-Outcome<py::Ref> new_items_view(MapRecord map) {
-    return new_view<kItemsViewClass>(std::move(map));
+Outcome<py::Ref> new_values_view(MapRecord map, bool tracked) {
+    return new_view<kValuesViewClass>(std::move(map), tracked);
+}
+Outcome<py::Ref> new_items_view(MapRecord map, bool tracked) {
+    return new_view<kItemsViewClass>(std::move(map), tracked);
 }
 
 }  // namespace quil

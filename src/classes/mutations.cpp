@@ -28,6 +28,13 @@
 // may call it. Every method takes the mutation's exclusive use first and a second use
 // meanwhile is refused with RuntimeError, so an engine operation never sees its record
 // change under it.
+//
+// Garbage collection. A mutation is tracked from the moment it may hold an object the
+// collector tracks, as a dict is: from its making when its collection is tracked, else from
+// the first such key or value put in; it stays tracked, and so is what finish() makes from
+// it. The collector sees what its record holds alone (nothing of the nodes it still shares
+// with its collection) and the collection it finished. Unlike the immutable classes a
+// mutation has a clear slot: `mm["me"] = mm` is a cycle through no other mutable object.
 #include <Python.h>
 
 #include <cstdint>
@@ -38,7 +45,9 @@
 #include "bridge/classes.hpp"
 #include "bridge/key.hpp"
 #include "bridge/records.hpp"
+#include "bridge/traverse.hpp"
 #include "runtime/adapters.hpp"
+#include "runtime/attach.hpp"
 #include "runtime/use_counter.hpp"
 
 namespace quil {
@@ -88,6 +97,43 @@ bool all_keys_inert(const Record& record) noexcept {
         }
     }
     return true;
+}
+
+/// What the collector sees of a mutation: what its record holds alone, and the collection
+/// it finished.
+template <class Record>
+int visit_references(const Mutation<Record>& mutation, Visitor visit) noexcept {
+    if (mutation.record) {
+        if (const int result = visit_references(*mutation.record, visit); result != 0) {
+            return result;
+        }
+    }
+    return visit(mutation.finished.get());
+}
+
+/// tp_clear: drops the record and the finished collection, so the cycle through them is
+/// broken. The fields are emptied before what they held is released, since the release may
+/// run code that reaches the mutation: it then finds a finished mutation with nothing to
+/// return, and every method raises ValueError.
+template <class Record>
+int mutation_clear(PyObject* self) noexcept {
+    // The collector calls this outside any call frame: without the attachment the record's
+    // references would wait on the deferred-release list, and the cycle would stay alive
+    // until the next call into the module.
+    AttachScope attach;
+    auto& mutation = payload_of<Mutation<Record>>(self);
+    std::optional<Record> record;
+    record.swap(mutation.record);
+    py::Ref finished = std::move(mutation.finished);
+    return 0;
+}
+
+/// Has the collector track the mutation `self` once `may_hold_tracked` says what goes in may
+/// be tracked; a tracked mutation stays tracked.
+void track_when(PyObject* self, bool may_hold_tracked) noexcept {
+    if (may_hold_tracked && !is_tracked(self)) {
+        PyObject_GC_Track(self);
+    }
 }
 
 /// Puts the record back as it was when the scope began, unless keep() was called: an
@@ -190,7 +236,7 @@ Outcome<Py_ssize_t> mutation_len(PyObject* self) {
 /// finish(): the new collection, made in O(1) on the first call and returned again on
 /// every later one. The collection takes a copy of the record before the mutation drops
 /// its own, so a collection that cannot be made leaves the mutation as it was.
-template <class Record, Outcome<py::Ref> (*Make)(Record)>
+template <class Record, Outcome<py::Ref> (*Make)(Record, bool)>
 Outcome<py::Ref> mutation_finish(PyObject* self) {
     auto& mutation = payload_of<Mutation<Record>>(self);
     if (!mutation.uses.try_exclusive()) [[unlikely]] {
@@ -198,7 +244,10 @@ Outcome<py::Ref> mutation_finish(PyObject* self) {
     }
     ExclusiveUse end_use(mutation.uses);
     if (!mutation.finished) {
-        auto made = Make(*mutation.record);
+        if (!mutation.record) [[unlikely]] {
+            return has_finished();  // cleared by the collector
+        }
+        auto made = Make(*mutation.record, is_tracked(self));
         if (!made.ok()) {
             return std::move(made).take_error();
         }
@@ -219,7 +268,7 @@ constexpr std::string_view kExitParameters[] = {"exc_type", "exc_value", "traceb
 
 /// __exit__: finishes the mutation (a finished one stays as it is) and returns None, so an
 /// exception leaving the block goes on.
-template <class Record, Outcome<py::Ref> (*Make)(Record)>
+template <class Record, Outcome<py::Ref> (*Make)(Record, bool)>
 Outcome<py::Ref> mutation_exit(PyObject* self, const ParsedArgs& /*args*/) {
     auto finished = mutation_finish<Record, Make>(self);
     if (!finished.ok()) {
@@ -228,9 +277,10 @@ Outcome<py::Ref> mutation_exit(PyObject* self, const ParsedArgs& /*args*/) {
     return none();
 }
 
+/// A mutation starting from `record`, tracked when its collection is (`tracked`).
 template <class Record>
-Outcome<py::Ref> new_mutation(ClassSpec& spec, Record record) {
-    return new_instance(type_for_operation(spec), Mutation<Record>(std::move(record)));
+Outcome<py::Ref> new_mutation(ClassSpec& spec, Record record, bool tracked) {
+    return new_instance(type_for_operation(spec), Mutation<Record>(std::move(record)), tracked);
 }
 
 // ---------------------------------------------------------------- HashTrieMapMutation
@@ -267,6 +317,7 @@ Outcome<Unit> map_mutation_store(PyObject* self, PyObject* key_object, PyObject*
             return std::move(key).take_error();
         }
         if (value != nullptr) {
+            track_when(self, may_be_tracked(value) || may_be_tracked(key_object));
             insert(mutation, std::move(key).take_value(), py::HeldRef::borrow(value));
         } else if (!remove(mutation, key.value())) {
             return PendingError::object(PyExc_KeyError, py::Ref::borrow(key_object));
@@ -310,11 +361,12 @@ constexpr ArgumentSpec kMapMutationSet{
 
 /// set(key, value): an equal key already present is replaced, key object and value.
 Outcome<py::Ref> map_mutation_set(PyObject* self, const ParsedArgs& args) {
-    return with_mutation<MapRecord>(self, [&args](MapMutation& mutation) -> Outcome<py::Ref> {
+    return with_mutation<MapRecord>(self, [&](MapMutation& mutation) -> Outcome<py::Ref> {
         auto key = Key::make_argument(args[0], "key");
         if (!key.ok()) {
             return std::move(key).take_error();
         }
+        track_when(self, may_be_tracked(args[1]) || may_be_tracked(args[0]));
         insert(mutation, std::move(key).take_value(), py::HeldRef::borrow(args[1]));
         return none();
     });
@@ -385,13 +437,14 @@ Outcome<py::Ref> map_mutation_pop(PyObject* self, const ParsedArgs& args) {
 /// was.
 Outcome<py::Ref> map_mutation_update(PyObject* self, PyObject* maps, PyObject* keywords) {
     return with_mutation<MapRecord>(self, [=](MapMutation& mutation) -> Outcome<py::Ref> {
-        bool inert = true;
-        auto updated = updated_map(*mutation.record, maps, keywords, inert);
+        PutIn put_in;
+        auto updated = updated_map(*mutation.record, maps, keywords, put_in);
         if (!updated.ok()) {
             return std::move(updated).take_error();
         }
+        track_when(self, put_in.may_hold_tracked);
         *mutation.record = std::move(updated).take_value();
-        mutation.keys_inert = mutation.keys_inert && inert;
+        mutation.keys_inert = mutation.keys_inert && put_in.inert;
         return none();
     });
 }
@@ -432,6 +485,7 @@ PyMethodDef map_mutation_methods[] = {
 
 PyType_Slot map_mutation_slots[] = {
     {Py_tp_methods, map_mutation_methods},
+    {Py_tp_clear, as_slot(&mutation_clear<MapRecord>)},
     {Py_mp_subscript, as_slot(&binary<map_mutation_getitem>)},
     {Py_mp_ass_subscript, as_slot(&store<map_mutation_store>)},
     {Py_sq_contains, as_slot(&contains<map_mutation_contains>)},
@@ -484,11 +538,12 @@ constexpr ArgumentSpec kSetMutationUpdate{
 
 /// add(value): an equal element already present is replaced by `value`.
 Outcome<py::Ref> set_mutation_add(PyObject* self, const ParsedArgs& args) {
-    return with_mutation<SetRecord>(self, [&args](SetMutation& mutation) -> Outcome<py::Ref> {
+    return with_mutation<SetRecord>(self, [&](SetMutation& mutation) -> Outcome<py::Ref> {
         auto key = Key::make_argument(args[0], "value");
         if (!key.ok()) {
             return std::move(key).take_error();
         }
+        track_when(self, may_be_tracked(args[0]));
         insert(mutation, std::move(key).take_value());
         return none();
     });
@@ -512,14 +567,15 @@ Outcome<py::Ref> set_mutation_remove(PyObject* self, const ParsedArgs& args) {
 /// update(*iterables): HashTrieSet.update's work on a copy of the record, which replaces
 /// the record only when all of it succeeded.
 Outcome<py::Ref> set_mutation_update(PyObject* self, const ParsedArgs& args) {
-    return with_mutation<SetRecord>(self, [&args](SetMutation& mutation) -> Outcome<py::Ref> {
-        bool inert = true;
-        auto updated = updated_set(*mutation.record, args.extra_positional(), inert);
+    return with_mutation<SetRecord>(self, [&](SetMutation& mutation) -> Outcome<py::Ref> {
+        PutIn put_in;
+        auto updated = updated_set(*mutation.record, args.extra_positional(), put_in);
         if (!updated.ok()) {
             return std::move(updated).take_error();
         }
+        track_when(self, put_in.may_hold_tracked);
         *mutation.record = std::move(updated).take_value();
-        mutation.keys_inert = mutation.keys_inert && inert;
+        mutation.keys_inert = mutation.keys_inert && put_in.inert;
         return none();
     });
 }
@@ -556,6 +612,7 @@ PyMethodDef set_mutation_methods[] = {
 
 PyType_Slot set_mutation_slots[] = {
     {Py_tp_methods, set_mutation_methods},
+    {Py_tp_clear, as_slot(&mutation_clear<SetRecord>)},
     {Py_sq_contains, as_slot(&contains<set_mutation_contains>)},
     {Py_mp_length, as_slot(&length<mutation_len<SetRecord>>)},
     {Py_tp_hash, as_slot(&PyObject_HashNotImplemented)},
@@ -570,6 +627,8 @@ ClassSpec kHashTrieMapMutationClass{
     .basic_size = sizeof(Instance<MapMutation>),
     .slots = map_mutation_slots,
     .dealloc = dealloc_instance<MapMutation>,
+    .traverse = traverse_instance<MapMutation>,
+    .immutable = false,
     .index = kHashTrieMapMutationIndex,
 };
 
@@ -579,15 +638,17 @@ ClassSpec kHashTrieSetMutationClass{
     .basic_size = sizeof(Instance<SetMutation>),
     .slots = set_mutation_slots,
     .dealloc = dealloc_instance<SetMutation>,
+    .traverse = traverse_instance<SetMutation>,
+    .immutable = false,
     .index = kHashTrieSetMutationIndex,
 };
 
-Outcome<py::Ref> new_map_mutation(MapRecord map) {
-    return new_mutation(kHashTrieMapMutationClass, std::move(map));
+Outcome<py::Ref> new_map_mutation(MapRecord map, bool tracked) {
+    return new_mutation(kHashTrieMapMutationClass, std::move(map), tracked);
 }
 
-Outcome<py::Ref> new_set_mutation(SetRecord set) {
-    return new_mutation(kHashTrieSetMutationClass, std::move(set));
+Outcome<py::Ref> new_set_mutation(SetRecord set, bool tracked) {
+    return new_mutation(kHashTrieSetMutationClass, std::move(set), tracked);
 }
 
 }  // namespace quil

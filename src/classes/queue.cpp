@@ -11,6 +11,7 @@
 #include "bridge/records.hpp"
 #include "bridge/repr.hpp"
 #include "bridge/sequence.hpp"
+#include "bridge/traverse.hpp"
 #include "bridge/walks.hpp"
 #include "runtime/adapters.hpp"
 
@@ -20,9 +21,11 @@ namespace {
 
 const QueueRecord& queue_of(PyObject* self) { return payload_of<QueueRecord>(self); }
 
-/// A new Queue (self's class) holding `queue`, moved in (the caller keeps an empty record).
-Outcome<py::Ref> new_queue(PyObject* self, QueueRecord&& queue) {
-    return new_instance(Py_TYPE(self), std::move(queue));
+/// A new Queue (self's class) holding `queue`, moved in (the caller keeps an empty record);
+/// tracked when `tracked` says it may hold a tracked object, unless it is empty.
+Outcome<py::Ref> new_queue(PyObject* self, QueueRecord&& queue, bool tracked) {
+    const bool track = tracked && !queue.is_empty();
+    return new_instance(Py_TYPE(self), std::move(queue), track);
 }
 
 constexpr ArgumentSpec kQueueNew{
@@ -60,7 +63,8 @@ constexpr ArgumentSpec kQueueEnqueue{
 };
 
 Outcome<py::Ref> queue_enqueue(PyObject* self, const ParsedArgs& args) {
-    return new_queue(self, queue_of(self).enqueue(py::HeldRef::borrow(args[0])));
+    const bool tracked = may_be_tracked(args[0]) || is_tracked(self);
+    return new_queue(self, queue_of(self).enqueue(py::HeldRef::borrow(args[0])), tracked);
 }
 
 Outcome<py::Ref> queue_dequeue(PyObject* self) {
@@ -68,7 +72,7 @@ Outcome<py::Ref> queue_dequeue(PyObject* self) {
     if (!rest) {
         return PendingError::message(PyExc_IndexError, "dequeued an empty queue");
     }
-    return new_queue(self, std::move(*rest));
+    return new_queue(self, std::move(*rest), is_tracked(self));
 }
 
 Outcome<py::Ref> queue_repr(PyObject* self) {
@@ -80,17 +84,21 @@ Outcome<py::Ref> queue_repr(PyObject* self) {
 constexpr char kQueueName[] = "Queue";
 using QueueSlots = SequenceSlots<QueueRecord, kQueueName>;
 
-Outcome<py::Ref> queue_iter(PyObject* self) { return new_queue_iterator(queue_of(self)); }
+Outcome<py::Ref> queue_iter(PyObject* self) {
+    return new_queue_iterator(queue_of(self), is_tracked(self));
+}
 
 /// __deepcopy__(memo): the elements deep-copied oldest first; see deep_copy.
 Outcome<py::Ref> queue_deepcopy(PyObject* self, PyObject* memo) {
     return deep_copy(self, memo, elements_of(queue_of(self)),
                      [self](std::vector<py::HeldRef> copies) {
                          QueueRecord queue;
+                         bool tracked = false;
                          for (py::HeldRef& copy : copies) {
+                             tracked = tracked || may_be_tracked(copy.get());
                              queue.enqueue_in_place(std::move(copy));
                          }
-                         return new_queue(self, std::move(queue));
+                         return new_queue(self, std::move(queue), tracked);
                      });
 }
 
@@ -127,6 +135,8 @@ ClassSpec kQueueClass{
     .basic_size = sizeof(Instance<QueueRecord>),
     .slots = queue_slots,
     .dealloc = dealloc_instance<QueueRecord>,
+    .traverse = traverse_instance<QueueRecord>,
+    .immutable = true,
     .index = kQueueIndex,
 };
 

@@ -16,6 +16,7 @@
 #include "bridge/records.hpp"
 #include "bridge/repr.hpp"
 #include "bridge/set_compare.hpp"
+#include "bridge/traverse.hpp"
 #include "bridge/trie_methods.hpp"
 #include "bridge/walks.hpp"
 #include "quil/trie/algebra.hpp"
@@ -33,24 +34,28 @@ PyTypeObject* set_type() { return type_for_operation(kHashTrieSetClass); }
 /// Whether `object` is a HashTrieSet (the class cannot be subclassed).
 bool is_set_object(PyObject* object) { return Py_IS_TYPE(object, set_type()); }
 
-Outcome<py::Ref> set_result(SetRecord set) { return new_instance(set_type(), std::move(set)); }
+/// A new HashTrieSet; tracked when `tracked` says it may hold a tracked object, unless it
+/// is empty.
+Outcome<py::Ref> set_result(PyTypeObject* type, SetRecord set, bool tracked) {
+    const bool track = tracked && !set.is_empty();
+    return new_instance(type, std::move(set), track);
+}
 
 /// Builds a new set from elements given one at a time; all-inert input is built in one
 /// go (see BulkInsert).
 using SetBulkInsert = BulkInsert<SetRecord>;
 
-/// A working copy changed in place, and whether every element put into it was inert
-/// (Key::is_inert): what a mutation needs to know of its update.
+/// A working copy changed in place, and what was put into it.
 struct WatchedSet {
     SetRecord& set;
-    bool& inert;
+    PutIn& put_in;
 };
 
 /// Where the elements of an iterable go: a fresh set being made, or a working copy
 /// changed in place. Either way an element equal to one already there replaces it.
 void put(SetBulkInsert& bulk, Key key) { bulk.add(std::move(key)); }
 void put(WatchedSet& sink, Key key) {
-    sink.inert = sink.inert && Key::is_inert(Py_TYPE(key.object()));
+    sink.put_in.key(key.object());
     sink.set.insert_in_place(std::move(key));
 }
 
@@ -92,13 +97,14 @@ constexpr ArgumentSpec kSetNew{
 Outcome<py::Ref> set_new(PyTypeObject* type, const ParsedArgs& args) {
     PyObject* value = args[0];
     if (value == nullptr || value == Py_None) {
-        return new_instance(type, SetRecord::create());
+        return set_result(type, SetRecord::create(), false);
     }
     SetBulkInsert bulk;
     if (Status built = put_all(bulk, value); !built.ok()) {
         return std::move(built).take_error().with_note("value");
     }
-    return new_instance(type, std::move(bulk).finish());
+    const bool tracked = bulk.may_hold_tracked();
+    return set_result(type, std::move(bulk).finish(), tracked);
 }
 
 // ---------------------------------------------------------------- membership
@@ -113,7 +119,9 @@ Outcome<bool> set_contains(PyObject* self, PyObject* object) {
 
 Outcome<Py_ssize_t> set_len(PyObject* self) { return static_cast<Py_ssize_t>(set_of(self).size()); }
 
-Outcome<py::Ref> set_iter(PyObject* self) { return new_set_iterator(set_of(self)); }
+Outcome<py::Ref> set_iter(PyObject* self) {
+    return new_set_iterator(set_of(self), is_tracked(self));
+}
 
 // ---------------------------------------------------------------- updates
 
@@ -152,7 +160,8 @@ Outcome<py::Ref> set_insert(PyObject* self, const ParsedArgs& args) {
     if (!key.ok()) {
         return std::move(key).take_error();
     }
-    return set_result(set_of(self).insert(std::move(key).take_value()));
+    const bool tracked = may_be_tracked(args[0]) || is_tracked(self);
+    return set_result(Py_TYPE(self), set_of(self).insert(std::move(key).take_value()), tracked);
 }
 
 /// remove (kRaise) and discard (kIgnore); see without_key. For discard an absent
@@ -163,14 +172,14 @@ Outcome<py::Ref> set_remove(PyObject* self, const ParsedArgs& args) {
     if (!result.ok()) {
         return std::move(result).take_error();
     }
-    return set_result(std::move(result).take_value());
+    return set_result(Py_TYPE(self), std::move(result).take_value(), is_tracked(self));
 }
 
 /// update(*iterables): every element of every argument, in order, into `result`. Only
 /// paths still shared with another record are copied, each once.
 Outcome<SetRecord> update_in_place(SetRecord result, std::span<PyObject* const> iterables,
-                                   bool& inert) {
-    WatchedSet sink{result, inert};
+                                   PutIn& put_in) {
+    WatchedSet sink{result, put_in};
     for (PyObject* iterable : iterables) {
         if (Status status = put_all(sink, iterable); !status.ok()) {
             return std::move(status).take_error();
@@ -181,12 +190,13 @@ Outcome<SetRecord> update_in_place(SetRecord result, std::span<PyObject* const> 
 
 /// update(*iterables) into a copy of the receiver.
 Outcome<py::Ref> set_update(PyObject* self, const ParsedArgs& args) {
-    bool inert = true;
-    auto result = update_in_place(set_of(self), args.extra_positional(), inert);
+    PutIn put_in;
+    auto result = update_in_place(set_of(self), args.extra_positional(), put_in);
     if (!result.ok()) {
         return std::move(result).take_error();
     }
-    return set_result(std::move(result).take_value());
+    return set_result(Py_TYPE(self), std::move(result).take_value(),
+                      put_in.may_hold_tracked || is_tracked(self));
 }
 
 // ---------------------------------------------------------------- protocols
@@ -242,11 +252,13 @@ Outcome<py::Ref> set_deepcopy(PyObject* self, PyObject* memo) {
         const auto* entry = walk.next();
         return entry != nullptr ? entry->key().object() : nullptr;
     };
-    const auto rebuild = [&set](std::vector<py::HeldRef> copies) -> Outcome<py::Ref> {
+    const auto rebuild = [&set, self](std::vector<py::HeldRef> copies) -> Outcome<py::Ref> {
         SetRecord result = SetRecord::create(set.hash_builder());
+        PutIn put_in;
         auto originals = set.iter();
         for (py::HeldRef& copy : copies) {
             const Key& original = originals.next()->key();
+            put_in.key(copy.get());
             if (copy.get() == original.object()) {
                 result.insert_in_place(Key(original));
                 continue;
@@ -257,12 +269,14 @@ Outcome<py::Ref> set_deepcopy(PyObject* self, PyObject* memo) {
             }
             result.insert_in_place(std::move(key).take_value());
         }
-        return set_result(std::move(result));
+        return set_result(Py_TYPE(self), std::move(result), put_in.may_hold_tracked);
     };
     return deep_copy(self, memo, next, rebuild);
 }
 
-Outcome<py::Ref> set_mutate(PyObject* self) { return new_set_mutation(set_of(self)); }
+Outcome<py::Ref> set_mutate(PyObject* self) {
+    return new_set_mutation(set_of(self), is_tracked(self));
+}
 
 // ---------------------------------------------------------------- algebra
 //
@@ -378,6 +392,18 @@ SetRecord set_symmetric_difference(const SetRecord& s, const SetRecord& o) {
 
 using Algebra = SetRecord (*)(const SetRecord&, const SetRecord&);
 
+/// Operation's result for the sets s and o, tracked when it may hold a tracked object: a
+/// difference holds elements of s alone, while the other operations may hold elements of
+/// either (an intersection keeps those of the operand it walks).
+template <Algebra Operation>
+Outcome<py::Ref> algebra_result(PyObject* s, PyObject* o) {
+    bool tracked = is_tracked(s);
+    if constexpr (Operation != set_difference) {
+        tracked = tracked || is_tracked(o);
+    }
+    return set_result(Py_TYPE(s), Operation(set_of(s), set_of(o)), tracked);
+}
+
 /// The method form: `other` must be a HashTrieSet, else TypeError noting "other".
 template <Algebra Operation>
 Outcome<py::Ref> set_algebra_method(PyObject* self, const ParsedArgs& args) {
@@ -385,7 +411,7 @@ Outcome<py::Ref> set_algebra_method(PyObject* self, const ParsedArgs& args) {
     if (!is_set_object(other)) {
         return type_mismatch(other, "HashTrieSet").with_note("other");
     }
-    return set_result(Operation(set_of(self), set_of(other)));
+    return algebra_result<Operation>(self, other);
 }
 
 /// The operator form, entered for either operand order: anything but two HashTrieSets
@@ -395,7 +421,7 @@ Outcome<py::Ref> set_algebra_operator(PyObject* left, PyObject* right) {
     if (!is_set_object(left) || !is_set_object(right)) {
         return py::Ref::borrow(Py_NotImplemented);
     }
-    return set_result(Operation(set_of(left), set_of(right)));
+    return algebra_result<Operation>(left, right);
 }
 
 constexpr std::string_view kOtherParameter[] = {"other"};
@@ -523,13 +549,18 @@ ClassSpec kHashTrieSetClass{
     .basic_size = sizeof(Instance<SetRecord>),
     .slots = set_slots,
     .dealloc = dealloc_instance<SetRecord>,
+    .traverse = traverse_instance<SetRecord>,
+    .immutable = true,
     .index = kHashTrieSetIndex,
 };
 
-Outcome<py::Ref> new_set_object(SetRecord set) { return set_result(std::move(set)); }
+Outcome<py::Ref> new_set_object(SetRecord set, bool tracked) {
+    return set_result(set_type(), std::move(set), tracked);
+}
 
-Outcome<SetRecord> updated_set(SetRecord base, std::span<PyObject* const> iterables, bool& inert) {
-    return update_in_place(std::move(base), iterables, inert);
+Outcome<SetRecord> updated_set(SetRecord base, std::span<PyObject* const> iterables,
+                               PutIn& put_in) {
+    return update_in_place(std::move(base), iterables, put_in);
 }
 
 }  // namespace quil

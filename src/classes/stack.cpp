@@ -11,6 +11,7 @@
 #include "bridge/records.hpp"
 #include "bridge/repr.hpp"
 #include "bridge/sequence.hpp"
+#include "bridge/traverse.hpp"
 #include "runtime/adapters.hpp"
 
 namespace quil {
@@ -19,9 +20,11 @@ namespace {
 
 const StackRecord& stack_of(PyObject* self) { return payload_of<StackRecord>(self); }
 
-/// A new Stack (self's class) holding `stack`, moved in (the caller keeps an empty record).
-Outcome<py::Ref> new_stack(PyObject* self, StackRecord&& stack) {
-    return new_instance(Py_TYPE(self), std::move(stack));
+/// A new Stack (self's class) holding `stack`, moved in (the caller keeps an empty record);
+/// tracked when `tracked` says it may hold a tracked object, unless it is empty.
+Outcome<py::Ref> new_stack(PyObject* self, StackRecord&& stack, bool tracked) {
+    const bool track = tracked && !stack.is_empty();
+    return new_instance(Py_TYPE(self), std::move(stack), track);
 }
 
 constexpr ArgumentSpec kStackNew{
@@ -49,7 +52,7 @@ Outcome<py::Ref> stack_pop(PyObject* self) {
     if (!rest) {
         return PendingError::message(PyExc_IndexError, "popped an empty stack");
     }
-    return new_stack(self, std::move(*rest));
+    return new_stack(self, std::move(*rest), is_tracked(self));
 }
 
 constexpr std::string_view kPushParameters[] = {"other"};
@@ -62,7 +65,8 @@ constexpr ArgumentSpec kStackPush{
 };
 
 Outcome<py::Ref> stack_push(PyObject* self, const ParsedArgs& args) {
-    return new_stack(self, stack_of(self).push(py::HeldRef::borrow(args[0])));
+    const bool tracked = may_be_tracked(args[0]) || is_tracked(self);
+    return new_stack(self, stack_of(self).push(py::HeldRef::borrow(args[0])), tracked);
 }
 
 /// A Stack's record is its list and nothing else (a Stack object has a List object's
@@ -100,7 +104,9 @@ Outcome<py::Ref> stack_repr(PyObject* self) {
 constexpr char kStackName[] = "Stack";
 using StackSlots = SequenceSlots<StackRecord, kStackName>;
 
-Outcome<py::Ref> stack_iter(PyObject* self) { return new_stack_iterator(stack_of(self)); }
+Outcome<py::Ref> stack_iter(PyObject* self) {
+    return new_stack_iterator(stack_of(self), is_tracked(self));
+}
 
 /// __deepcopy__(memo): the elements deep-copied from the top down; see deep_copy. The copy
 /// pushes them back bottom first, so each stays at its height.
@@ -108,10 +114,12 @@ Outcome<py::Ref> stack_deepcopy(PyObject* self, PyObject* memo) {
     return deep_copy(self, memo, elements_of(stack_of(self)),
                      [self](std::vector<py::HeldRef> copies) {
                          StackRecord stack;
+                         bool tracked = false;
                          for (auto it = copies.rbegin(); it != copies.rend(); ++it) {
+                             tracked = tracked || may_be_tracked(it->get());
                              stack.push_in_place(std::move(*it));
                          }
-                         return new_stack(self, std::move(stack));
+                         return new_stack(self, std::move(stack), tracked);
                      });
 }
 
@@ -147,6 +155,8 @@ ClassSpec kStackClass{
     .basic_size = sizeof(Instance<StackRecord>),
     .slots = stack_slots,
     .dealloc = dealloc_instance<StackRecord>,
+    .traverse = traverse_instance<StackRecord>,
+    .immutable = true,
     .index = kStackIndex,
 };
 

@@ -1,10 +1,12 @@
-// Type creation from ClassSpecs, and guarded instance destruction.
+// Type creation from ClassSpecs, which objects the collector may track (tracking.hpp),
+// and guarded instance destruction.
 #include "runtime/types.hpp"
 
 #include <vector>
 
 #include "quil/common/panic.hpp"
 #include "runtime/attach.hpp"
+#include "runtime/tracking.hpp"
 
 namespace quil {
 
@@ -20,14 +22,21 @@ Outcome<py::Ref> create_type(const ClassSpec& spec) {
     }
     slots.push_back({Py_tp_base, &PyBaseObject_Type});
     slots.push_back({Py_tp_dealloc, reinterpret_cast<void*>(spec.dealloc)});
+    slots.push_back({Py_tp_traverse, reinterpret_cast<void*>(spec.traverse)});
+    if (spec.immutable) {
+        slots.push_back(
+            {Py_tp_token, const_cast<void*>(static_cast<const void*>(&detail::kImmutableClassToken))});
+    }
     slots.push_back({0, nullptr});
 
     PyType_Spec type_spec{};
     type_spec.name = spec.qualified_name;
     type_spec.basicsize = static_cast<int>(spec.basic_size);
     type_spec.itemsize = 0;
-    // No BASETYPE (no subclassing), no HAVE_GC (never tracked), not IMMUTABLETYPE.
-    type_spec.flags = has_new ? 0u : static_cast<unsigned>(Py_TPFLAGS_DISALLOW_INSTANTIATION);
+    // No BASETYPE (no subclassing), not IMMUTABLETYPE. HAVE_GC, though most instances are
+    // never tracked (tracking.hpp).
+    type_spec.flags = static_cast<unsigned>(Py_TPFLAGS_HAVE_GC) |
+                      (has_new ? 0u : static_cast<unsigned>(Py_TPFLAGS_DISALLOW_INSTANTIATION));
     type_spec.slots = slots.data();
     PyObject* type = PyType_FromSpec(&type_spec);
     if (type == nullptr) {
@@ -37,6 +46,19 @@ Outcome<py::Ref> create_type(const ClassSpec& spec) {
 }
 
 namespace detail {
+
+bool may_be_tracked_by_instance(PyObject* object) noexcept {
+    if (!PyObject_IS_GC(object)) {
+        return false;  // a type whose instances choose (tp_is_gc), and this one declines
+    }
+    PyTypeObject* type = Py_TYPE(object);
+    // The module's classes cannot be subclassed, so the exact type carries the token.
+    const bool immutable = type == &PyTuple_Type ||
+                           (PyType_HasFeature(type, Py_TPFLAGS_HEAPTYPE) &&
+                            reinterpret_cast<PyHeapTypeObject*>(type)->ht_token ==
+                                &kImmutableClassToken);
+    return !immutable || PyObject_GC_IsTracked(object) != 0;
+}
 
 namespace {
 

@@ -1,6 +1,10 @@
 // Type objects and instances. Every class of the module is a heap type made from a
 // ClassSpec once per interpreter (InterpreterState); an instance is the object header
-// followed by the class's engine value (its payload) inline.
+// followed by the class's engine value (its payload) inline. Every class supports the
+// cyclic garbage collector (runtime/tracking.hpp says which instances it tracks). The
+// immutable classes have no clear slot: as with tuples, every cycle through one passes
+// through a mutable object whose clear breaks it (a list, a dict, an instance's
+// attributes, a mutation).
 #pragma once
 
 #include <Python.h>
@@ -34,6 +38,8 @@ struct ClassSpec {
     Py_ssize_t basic_size;       // sizeof(Instance<Payload>)
     PyType_Slot* slots;          // the class's own slots, methods and getters; {0, null}-ended
     destructor dealloc;          // dealloc_instance<Payload>
+    traverseproc traverse;       // what the cyclic collector sees of an instance
+    bool immutable;              // an instance never gains a reference once made
     std::size_t index;           // its place in InterpreterState's table of type objects
 };
 
@@ -48,18 +54,22 @@ inline PyTypeObject* type_for_operation(const ClassSpec& spec) {
     return InterpreterState::get().type(spec.index);
 }
 
-/// Allocates an instance of `type` and moves `payload` into it. On failure the payload
-/// stays with the caller (and is released with it).
+/// Allocates an instance of `type` and moves `payload` into it; the collector tracks it
+/// when `track` says the payload may hold an object the collector tracks (tracking.hpp).
+/// On failure the payload stays with the caller (and is released with it).
 template <class Payload>
-Outcome<py::Ref> new_instance(PyTypeObject* type, Payload&& payload) {
-    // What object.__new__ does for these types (no GC header, no instance dict), minus
+Outcome<py::Ref> new_instance(PyTypeObject* type, Payload&& payload, bool track) {
+    // What object.__new__ does for these types (a GC header, no instance dict), minus
     // zeroing memory that the payload's constructor overwrites.
-    PyObject* object = static_cast<PyObject*>(PyObject_Malloc(sizeof(Instance<Payload>)));
+    PyObject* object = reinterpret_cast<PyObject*>(PyObject_GC_New(Instance<Payload>, type));
     if (object == nullptr) {
-        return PendingError::message(PyExc_MemoryError, "");
+        return PendingError::fetch();
     }
-    PyObject_Init(object, type);
     ::new (&payload_of<Payload>(object)) Payload(std::move(payload));
+    // Only a complete instance may be traversed.
+    if (track) {
+        PyObject_GC_Track(object);
+    }
     return py::Ref::steal(object);
 }
 
@@ -70,14 +80,17 @@ namespace detail {
 void guarded_dealloc(PyObject* self, void (*destroy)(PyObject*)) noexcept;
 }  // namespace detail
 
-/// tp_dealloc of every class: release the payload, free the object, then drop the
-/// instance's reference to its heap type.
+/// tp_dealloc of every class: stop the collector's tracking, release the payload, free
+/// the object, then drop the instance's reference to its heap type.
 template <class Payload>
 void dealloc_instance(PyObject* self) noexcept {
+    // First of all: a collection started by what the release runs must not traverse a
+    // payload being torn down, nor an object waiting in the queue with no references.
+    PyObject_GC_UnTrack(self);
     detail::guarded_dealloc(self, [](PyObject* object) {
         PyTypeObject* type = Py_TYPE(object);
         payload_of<Payload>(object).~Payload();
-        type->tp_free(object);
+        PyObject_GC_Del(object);
         Py_DECREF(type);
     });
 }

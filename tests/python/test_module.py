@@ -99,18 +99,75 @@ def test_classes_cannot_be_subclassed(cls):
         type("Sub", (cls,), {})
 
 
+class Plain:
+    """An instance of a class: the collector tracks it."""
+
+
+def atoms_tuple():
+    return tuple([1, "a"])  # a new tuple of untracked objects, made untracked
+
+
+UNTRACKED = {
+    "empty HashTrieMap": lambda: quil.HashTrieMap(),
+    "HashTrieMap of str and int": lambda: quil.HashTrieMap({"a": 1}),
+    "HashTrieMap of float, bytes, None": lambda: quil.HashTrieMap({1.5: b"x", "n": None}),
+    "List of int, str, None": lambda: quil.List([1, "x", None]),
+    "Stack": lambda: quil.Stack(1, 2),
+    "Queue": lambda: quil.Queue(1, 2),
+    "HashTrieSet of an untracked tuple": lambda: quil.HashTrieSet([atoms_tuple()]),
+    "nested untracked collections": lambda: quil.List([quil.HashTrieMap(a=quil.Queue(1, 2))]),
+    "KeysView": lambda: quil.HashTrieMap(a=1).keys(),
+    "iterators": lambda: iter(quil.HashTrieMap(a=1).items()),
+    "QueueIterator": lambda: iter(quil.Queue(1, 2)),
+    "insert of an int": lambda: quil.HashTrieMap(a=1).insert("b", 2),
+    "set algebra": lambda: quil.HashTrieSet([1]) | quil.HashTrieSet(["a"]),
+    "rest of a tracked List": lambda: quil.List([[]]).rest,
+    "remove of the last tracked entry": lambda: quil.HashTrieMap(a=[]).remove("a"),
+    "finished mutation": lambda: quil.HashTrieMap(a=1).mutate().finish(),
+}
+
+TRACKED = {
+    "HashTrieMap of a list": lambda: quil.HashTrieMap({"a": [1]}),
+    "HashTrieMap of an empty dict": lambda: quil.HashTrieMap(a={}),
+    "HashTrieMap with an instance key": lambda: quil.HashTrieMap({Plain(): 1}),
+    "List of a list": lambda: quil.List([[]]),
+    "Stack of an instance": lambda: quil.Stack([Plain()]),
+    "Queue of a function": lambda: quil.Queue([len, lambda: None]),
+    "HashTrieSet of a tracked tuple": lambda: quil.HashTrieSet([(1, Plain())]),
+    "HashTrieSet of a frozenset": lambda: quil.HashTrieSet([frozenset()]),
+    "nested tracked collections": lambda: quil.List([quil.HashTrieMap(a=[])]),
+    "List of a mutation": lambda: quil.List([quil.HashTrieMap().mutate()]),
+    "ValuesView": lambda: quil.HashTrieMap(a=[]).values(),
+    "iterator": lambda: iter(quil.List([[]])),
+    "insert of a list": lambda: quil.HashTrieMap(a=1).insert("b", []),
+    "push of an instance": lambda: quil.Stack(1, 2).push(Plain()),
+    "remove keeps the receiver's state": lambda: quil.HashTrieMap(a=[], b=1).remove("a"),
+    "set union": lambda: quil.HashTrieSet([1]) | quil.HashTrieSet([Plain()]),
+    "set intersection": lambda: quil.HashTrieSet([1]) & quil.HashTrieSet([1, Plain()]),
+    "mutation of a tracked map": lambda: quil.HashTrieMap(a=[]).mutate(),
+}
+
+
 @pytest.mark.parametrize(
-    "make",
-    [lambda: quil.HashTrieMap({"a": [1]}), lambda: quil.HashTrieMap().keys(),
-     lambda: quil.List([1, 2]),
-     lambda: quil.Stack(1, 2), lambda: quil.Queue(1, 2),
-     lambda: iter(quil.Stack(1, 2)), lambda: iter(quil.Queue(1, 2)),
-     lambda: quil.HashTrieSet([(1, 2)]), lambda: iter(quil.HashTrieSet([1]))],
-    ids=["HashTrieMap", "KeysView", "List", "Stack", "Queue",
-         "StackIterator", "QueueIterator", "HashTrieSet", "SetIterator"],
+    "make, tracked",
+    [(make, False) for make in UNTRACKED.values()] + [(make, True) for make in TRACKED.values()],
+    ids=list(UNTRACKED) + list(TRACKED),
 )
-def test_instances_are_not_tracked_by_the_gc(make):
-    assert not gc.is_tracked(make())
+def test_instances_are_tracked_only_when_they_may_hold_a_tracked_object(make, tracked):
+    assert gc.is_tracked(make()) is tracked
+
+
+def test_a_mutation_is_tracked_from_the_first_tracked_object_put_in():
+    mm = quil.HashTrieMap(a=1).mutate()
+    mm["b"] = 2
+    assert not gc.is_tracked(mm)
+    mm["c"] = []
+    assert gc.is_tracked(mm) and gc.is_tracked(mm.finish())
+    sm = quil.HashTrieSet().mutate()
+    sm.update([1, "a"])
+    assert not gc.is_tracked(sm)
+    sm.update([Plain()])
+    assert gc.is_tracked(sm)
 
 
 @pytest.mark.parametrize(
