@@ -156,6 +156,23 @@ def list_iterate(n):
     return n, {"quil.List": run(q), "list": run(items), "pyrsistent.plist": run(p)}
 
 
+@group("list: rest walk")
+def list_rest_walk(n):
+    items = list(range(n))
+    q = quil.List(items)
+    p = pyrsistent.plist(items)
+
+    def run(start):
+        def loop():
+            lst = start
+            while lst:
+                lst = lst.rest
+
+        return loop
+
+    return n, {"quil.List.rest": run(q), "pyrsistent.plist.rest": run(p)}
+
+
 @group("list: construct from a list")
 def list_construct(n):
     items = list(range(n))
