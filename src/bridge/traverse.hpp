@@ -47,14 +47,9 @@ int visit_references(const TrieMap<Key, V, SipHash13Hasher, PyHeap>& record,
     });
 }
 
-/// A list's record: the element of every node it holds alone, and its `last`, a
-/// reference of its own whatever its nodes.
+/// A list's record: the element of every node it holds alone (its `last` borrows the
+/// final node's element and is no reference of its own).
 inline int visit_references(const ListRecord& list, Visitor visit) noexcept {
-    if (const py::HeldRef* last = list.last()) {
-        if (const int result = visit(last->get()); result != 0) {
-            return result;
-        }
-    }
     return list.visit_owned(
         [&visit](const py::HeldRef& element, bool /*is_final*/) { return visit(element.get()); });
 }

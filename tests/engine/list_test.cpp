@@ -191,5 +191,46 @@ TEST_F(ListTest, VisitOwnedReturnsTheFirstNonzeroResult) {
     EXPECT_EQ(seen, (std::vector<int>{1, 2}));
 }
 
+// `last` borrows the final node's element: cloning, dropping the first element and
+// releasing a list leave every element with exactly the one handle its node holds.
+TEST_F(ListTest, CloneAndDropFirstTouchNoElement) {
+    List list = make_list({1, 2, 3});
+    const Tracked& final_element = *list.last();
+    EXPECT_EQ(final_element.use_count(), 1);
+    List copy = list;
+    auto dropped = list.drop_first();
+    List rest = dropped->rest();
+    check(copy);
+    check(*dropped);
+    check(rest);
+    EXPECT_EQ(dropped->last(), list.last());
+    EXPECT_EQ(rest.last(), list.last());
+    EXPECT_EQ(final_element.use_count(), 1);
+    EXPECT_EQ(list.first()->use_count(), 1);
+}
+
+TEST_F(ListTest, RestOfShortListsIsEmpty) {
+    for (const List& list : {List(), make_list({1})}) {
+        List rest = list.rest();
+        check(rest);
+        EXPECT_TRUE(rest.is_empty());
+        EXPECT_EQ(rest.last(), nullptr);
+    }
+}
+
+// reverse_in_place of a clone copies the old head into a new final node: `last` must be
+// that copy's element, not the source's head, which the source still holds.
+TEST_F(ListTest, ReverseInPlaceOfCloneTakesLastFromTheCopiedNode) {
+    List source = make_list({1, 2, 3});
+    List clone = source;
+    clone.reverse_in_place();
+    check(clone);
+    EXPECT_NE(clone.last(), source.first());
+    EXPECT_TRUE(clone.last()->same_as(*source.first()));
+    source = List();
+    check(clone);
+    EXPECT_EQ(clone.last()->value(), 1);
+}
+
 }  // namespace
 }  // namespace quil

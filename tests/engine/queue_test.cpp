@@ -115,6 +115,20 @@ TEST_F(QueueTest, OneElementQueuePeeksItFromEitherList) {
     }
 }
 
+TEST_F(QueueTest, DequeueWithFrontListElementsSharesBothListsAndAllocatesNothing) {
+    Queue source = enqueued({1, 2, 3}).dequeue()->enqueue(Tracked(4));
+    const std::size_t before = CountingHeap::allocations;
+    Queue rest = source.rest();
+    EXPECT_EQ(CountingHeap::allocations, before);
+    check(rest);
+    check(source);
+    EXPECT_EQ(contents(rest), (std::vector<int>{3, 4}));
+    EXPECT_EQ(contents(source), (std::vector<int>{2, 3, 4}));
+    EXPECT_EQ(rest.front_list().first(), source.front_list().last());
+    EXPECT_EQ(rest.rear_list().first(), source.rear_list().first());
+    EXPECT_TRUE(Queue().rest().is_empty());
+}
+
 TEST_F(QueueTest, DequeuingTwiceFromOneSourceRepeatsTheReversalWithEqualResults) {
     Queue source = enqueued({1, 2, 3, 4});
     const std::size_t before = CountingHeap::allocations;

@@ -1,6 +1,6 @@
 // The walk over what a version holds alone (TrieMap::visit_owned): every entry of a
 // version that shares nothing, none of the entries in nodes shared with another version,
-// and the final entry of a bucket, which its list holds twice.
+// and every entry of a bucket, which its list holds once (its `last` borrows).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -88,7 +88,7 @@ TYPED_TEST(TrieOwned, EntriesInNodesTwoVersionsShareAreVisitedByNeither) {
     }
 }
 
-TYPED_TEST(TrieOwned, ABucketsFinalEntryIsHeldAloneThroughItsListAndItsLast) {
+TYPED_TEST(TrieOwned, ABucketsEntriesAreHeldAloneThroughItsNodesOnly) {
     auto map = build<TypeParam>(
         {TestKey(kBucketHash, 1), TestKey(kBucketHash, 2), TestKey(kBucketHash, 3)});
     EXPECT_EQ(owned(map), (Keys{"k1", "k2", "k3"}));

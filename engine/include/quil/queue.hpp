@@ -176,10 +176,21 @@ public:
 
     /// The queue without its oldest element, or nothing when empty.
     std::optional<PersistentQueue> dequeue() const {
-        PersistentQueue result(*this);
-        if (!result.dequeue_in_place()) {
+        if (is_empty()) {
             return std::nullopt;
         }
+        return rest();
+    }
+
+    /// dequeue, with the empty queue for the empty queue. While front_list has elements
+    /// this touches two counts (front_list's second node, rear_list's head) and nothing
+    /// else; otherwise it is a clone and dequeue_in_place.
+    PersistentQueue rest() const {
+        if (!front_.is_empty()) {
+            return PersistentQueue(front_.rest(), rear_);
+        }
+        PersistentQueue result(*this);
+        result.dequeue_in_place();
         return result;
     }
 
@@ -213,6 +224,9 @@ public:
     }
 
 private:
+    PersistentQueue(List front, List rear) noexcept
+        : front_(std::move(front)), rear_(std::move(rear)) {}
+
     // Members are destroyed in reverse order, so releasing a queue releases rear_list
     // and then front_list.
     List front_;

@@ -47,12 +47,14 @@ public:
 
     /// The stack without its top element, or nothing when empty.
     std::optional<PersistentStack> pop() const {
-        auto rest = list_.drop_first();
-        if (!rest) {
+        if (is_empty()) {
             return std::nullopt;
         }
-        return PersistentStack(std::move(*rest));
+        return rest();
     }
+
+    /// pop, with the empty stack for the empty stack (the list's rest).
+    PersistentStack rest() const noexcept { return PersistentStack(list_.rest()); }
 
     /// From the top down.
     Cursor cursor() const noexcept { return list_.cursor(); }

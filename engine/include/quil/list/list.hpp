@@ -1,19 +1,24 @@
 // PersistentList: a singly linked cons list with structural sharing. Used by the
 // Python List, by Stack and both halves of Queue, and by the trie's collision buckets.
 //
-// A list value is {head, last, length}: copying it clones two handles. Nodes are
-// shared between values and never written once shared; the in-place operations are
+// A list value is {head, last, length}: copying it clones one handle (head's). Nodes
+// are shared between values and never written once shared; the in-place operations are
 // only applied to a value the caller holds alone (its nodes may still be shared).
+//
+// `last` points at the element inside the final node and owns nothing: the chain from
+// head keeps that node alive for as long as the value holds head, and a node's element
+// never moves. So a clone, a drop_first and a release touch one count each (a node's),
+// and never the element's. Whoever reads `last` (the queue's peek) borrows from the value.
 //
 // The element type T is itself a cheap handle (a SharedPtr to an entry, or a strong
 // reference to a Python object): copying a T is how the same element is shared by
-// several nodes and by `last` without copying what it points at. A default-made T is
-// the absent element.
+// several nodes without copying what it points at. A default-made T is the absent
+// element.
 //
 // Invariants (check_invariants):
 //   1. head is absent exactly when last is absent, exactly when length is 0;
 //   2. length is the number of nodes reachable from head;
-//   3. last is the same element as the value of the final node;
+//   3. last is the address of the final node's value;
 //   4. a node whose count is above 1 is never written (only reverse_in_place writes
 //      nodes, and only after make_writable).
 #pragma once
@@ -111,7 +116,7 @@ public:
     PersistentList(const PersistentList&) = default;
     PersistentList(PersistentList&& other) noexcept
         : head_(std::move(other.head_)),
-          last_(std::exchange(other.last_, T())),
+          last_(std::exchange(other.last_, nullptr)),
           length_(std::exchange(other.length_, 0)) {}
     PersistentList& operator=(const PersistentList& other) {
         PersistentList(other).swap(*this);
@@ -121,7 +126,13 @@ public:
         PersistentList(std::move(other)).swap(*this);
         return *this;
     }
-    ~PersistentList() { release_chain(std::move(head_)); }
+    ~PersistentList() {
+        // Inline test first: values that were moved from, or are empty, are dropped on
+        // every step of a walk, and need no call.
+        if (head_) {
+            release_chain(std::move(head_));
+        }
+    }
 
     void swap(PersistentList& other) noexcept {
         head_.swap(other.head_);
@@ -135,7 +146,7 @@ public:
     /// The element of the head node, or null when empty; borrowed from this value.
     const T* first() const noexcept { return head_ ? &head_->value : nullptr; }
     /// The final element, or null when empty; borrowed from this value.
-    const T* last() const noexcept { return head_ ? &last_ : nullptr; }
+    const T* last() const noexcept { return last_; }
 
     /// The list with `element` in front; this value is unchanged.
     PersistentList push_front(T element) const {
@@ -148,7 +159,7 @@ public:
     void push_front_in_place(T element) {
         NodePtr node = NodePtr::make(std::move(head_), std::move(element));
         if (length_ == 0) {
-            last_ = node->value;
+            last_ = &node->value;
         }
         head_ = std::move(node);
         ++length_;
@@ -161,13 +172,16 @@ public:
         if (!head_) {
             return std::nullopt;
         }
-        PersistentList result;
-        result.head_ = head_->next;
-        result.length_ = length_ - 1;
-        if (result.length_ != 0) {
-            result.last_ = last_;
+        return rest();
+    }
+
+    /// drop_first, with the empty list for the empty list: the form a caller that
+    /// treats both alike builds straight into its own storage.
+    PersistentList rest() const noexcept {
+        if (length_ <= 1) {
+            return PersistentList();
         }
-        return result;
+        return PersistentList(head_->next, last_, length_ - 1);
     }
 
     /// Removes the first element; false when the list was empty.
@@ -178,7 +192,7 @@ public:
         }
         head_ = taken->next;
         if (--length_ == 0) {
-            last_ = T();
+            last_ = nullptr;
         }
         // `taken` is released here: if this list held it alone its element goes with
         // it, while the rest of the chain survives through the new head.
@@ -197,11 +211,16 @@ public:
     /// Reverses this value's chain, copying each node that is shared with another list
     /// (one new node per shared node); lists sharing those nodes keep their order.
     void reverse_in_place() {
-        last_ = head_ ? head_->value : T();
+        // The old head becomes the final node, but only after make_writable, which may
+        // put a copy of it in its place: `last` is taken from the node that stays.
+        last_ = nullptr;
         NodePtr previous;
         NodePtr current = std::move(head_);
         while (current) {
             ListNode& node = NodePtr::make_writable(current);
+            if (last_ == nullptr) {
+                last_ = &node.value;
+            }
             NodePtr following = std::move(node.next);
             node.next = std::move(previous);
             previous = std::move(current);
@@ -216,9 +235,9 @@ public:
     /// first, this value's head) is held alone: its one handle then lies in this value's
     /// own chain, so no other value reaches it. The walk stops at the first shared node,
     /// since everything behind it is reachable from that node's other holders as well.
-    /// `is_final` marks the final node, whose element `last` also holds; `last` itself is
-    /// this value's own whatever its nodes, and is not visited here. A loop whatever the
-    /// length; allocates nothing and changes no count.
+    /// `is_final` marks the final node. `last` borrows that node's element and holds no
+    /// handle of its own, so there is nothing more to visit. A loop whatever the length;
+    /// allocates nothing and changes no count.
     template <class Visit>
     int visit_owned(Visit&& visit) const {
         for (const NodePtr* node = &head_; *node && node->unique(); node = &(*node)->next) {
@@ -235,8 +254,10 @@ public:
     iterator end() const noexcept { return iterator(nullptr); }
 
     /// Raises an internal failure naming the first invariant (1 to 3) that is broken.
+    /// `last` is checked by address, so the element comparison the structures built on
+    /// lists pass in is not needed here.
     template <class SameElement>
-    void check_invariants(SameElement same_element) const {
+    void check_invariants([[maybe_unused]] SameElement same_element) const {
         if (head_ ? length_ == 0 : length_ != 0) {
             panic("list invariant 1: head and length disagree");
         }
@@ -250,12 +271,15 @@ public:
             panic("list invariant 2: length " + std::to_string(length_) + " but " +
                   std::to_string(count) + " nodes");
         }
-        if (final_node != nullptr && !same_element(final_node->value, last_)) {
+        if (final_node != nullptr ? last_ != &final_node->value : last_ != nullptr) {
             panic("list invariant 3: last is not the final node's element");
         }
     }
 
 private:
+    PersistentList(NodePtr head, const T* last, std::size_t length) noexcept
+        : head_(std::move(head)), last_(last), length_(length) {}
+
     /// Frees the prefix of the chain that only this holder owns, front to back, and
     /// drops one count on the first node someone else still holds.
     static void release_chain(NodePtr node) noexcept {
@@ -270,7 +294,7 @@ private:
     }
 
     NodePtr head_;
-    T last_{};
+    const T* last_ = nullptr;  // borrowed from the final node, see the top of the file
     std::size_t length_ = 0;
 };
 

@@ -4,8 +4,6 @@
 // the top of trie.hpp ("Ownership") says why the rule below is exact.
 #pragma once
 
-#include <cstdint>
-
 #include "quil/common/memory.hpp"
 #include "quil/trie/node.hpp"
 
@@ -32,13 +30,11 @@ int visit_owned(const NodeRef<K, V, H>& slot, Visit& visit) {
         return visit(*slot.entry());
     }
     if (slot.is_collision()) {
-        // A bucket's list holds its final entry twice, through the final node and through
-        // its `last`; both handles are the bucket's own, so that entry is held alone at
-        // count 2, and every other one at count 1.
+        // A bucket's list holds each entry through its node alone (the list's `last`
+        // borrows the final one), so an entry is held alone at count 1.
         return slot.collision()->list.visit_owned(
-            [&visit](const EntryWithHash<K, V, H>& element, bool is_final) {
-                const std::uint64_t own_handles = is_final ? 2 : 1;
-                return element.entry().use_count() == own_handles ? visit(element.entry()) : 0;
+            [&visit](const EntryWithHash<K, V, H>& element, bool /*is_final*/) {
+                return element.entry().use_count() == 1 ? visit(element.entry()) : 0;
             });
     }
     const auto& branch = *slot.branch();

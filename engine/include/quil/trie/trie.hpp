@@ -129,9 +129,9 @@
 // it, so dropping the holder would release it: precisely the reference the collector
 // subtracts. A block held twice is reported by neither holder: everything it keeps looks
 // referenced from outside and stays alive (nothing is freed early, a cycle through it is
-// not collected) until all but one holder are gone; the survivor then reports it. The one
-// handle that is not a slot, a bucket list's `last`, lies in its own bucket: the final
-// entry of a bucket held alone is held alone at count 2.
+// not collected) until all but one holder are gone; the survivor then reports it. A
+// bucket list's `last` is no handle (it borrows the final node's entry), so every entry
+// of a bucket held alone is held alone at count 1.
 //   The counts the walk reads do not change while a collection runs: with a global lock
 // only the collecting thread runs, and its collector runs no code between traversals
 // that could clone or release a handle; a free-threaded collector stops every other
