@@ -96,10 +96,14 @@ Outcome<py::Ref> list_first(PyObject* self) {
     return peeked(list_of(self).first(), kEmptyListMessage);
 }
 
-/// The list without its first element; the empty list's rest is an empty list.
+/// The list without its first element; the empty list's rest is an empty list. Built
+/// in the new object: one count taken, on the node the result starts at.
 Outcome<py::Ref> list_rest(PyObject* self) {
-    auto rest = list_of(self).drop_first();
-    return new_list(self, rest ? std::move(*rest) : ListRecord(), is_tracked(self));
+    const ListRecord& list = list_of(self);
+    // Tracked as its source, unless it comes out empty (list_result's rule).
+    return make_instance<ListRecord>(
+        Py_TYPE(self), [&list]() noexcept { return list.rest(); },
+        is_tracked(self) && list.len() > 1);
 }
 
 constexpr std::string_view kPushFrontParameters[] = {"other"};
@@ -117,11 +121,13 @@ Outcome<py::Ref> list_push_front(PyObject* self, const ParsedArgs& args) {
 }
 
 Outcome<py::Ref> list_drop_first(PyObject* self) {
-    auto rest = list_of(self).drop_first();
-    if (!rest) {
+    const ListRecord& list = list_of(self);
+    if (list.is_empty()) {
         return PendingError::message(PyExc_IndexError, kEmptyListMessage);
     }
-    return new_list(self, std::move(*rest), is_tracked(self));
+    return make_instance<ListRecord>(
+        Py_TYPE(self), [&list]() noexcept { return list.rest(); },
+        is_tracked(self) && list.len() > 1);
 }
 
 Outcome<py::Ref> list_reversed(PyObject* self) {

@@ -67,12 +67,16 @@ Outcome<py::Ref> queue_enqueue(PyObject* self, const ParsedArgs& args) {
     return new_queue(self, queue_of(self).enqueue(py::HeldRef::borrow(args[0])), tracked);
 }
 
+/// Built in the new object; while front_list has elements, two counts are taken and
+/// nothing is allocated but the object.
 Outcome<py::Ref> queue_dequeue(PyObject* self) {
-    auto rest = queue_of(self).dequeue();
-    if (!rest) {
+    const QueueRecord& queue = queue_of(self);
+    if (queue.is_empty()) {
         return PendingError::message(PyExc_IndexError, "dequeued an empty queue");
     }
-    return new_queue(self, std::move(*rest), is_tracked(self));
+    // Tracked as its source, unless it comes out empty (new_queue's rule).
+    return make_instance<QueueRecord>(
+        Py_TYPE(self), [&queue] { return queue.rest(); }, is_tracked(self) && queue.len() > 1);
 }
 
 Outcome<py::Ref> queue_repr(PyObject* self) {

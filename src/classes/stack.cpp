@@ -47,12 +47,16 @@ Outcome<py::Ref> stack_peek(PyObject* self) {
     return peeked(stack_of(self).peek(), "peeked an empty stack");
 }
 
+/// Built in the new object: one count taken, on the node the result starts at.
 Outcome<py::Ref> stack_pop(PyObject* self) {
-    auto rest = stack_of(self).pop();
-    if (!rest) {
+    const StackRecord& stack = stack_of(self);
+    if (stack.is_empty()) {
         return PendingError::message(PyExc_IndexError, "popped an empty stack");
     }
-    return new_stack(self, std::move(*rest), is_tracked(self));
+    // Tracked as its source, unless it comes out empty (new_stack's rule).
+    return make_instance<StackRecord>(
+        Py_TYPE(self), [&stack]() noexcept { return stack.rest(); },
+        is_tracked(self) && stack.len() > 1);
 }
 
 constexpr std::string_view kPushParameters[] = {"other"};

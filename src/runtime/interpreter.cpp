@@ -34,18 +34,7 @@ Registry& registry() {
     return *instance;
 }
 
-/// Changes whenever a state is added or removed. A cached answer is valid only for the
-/// generation it was read in, so a thread never trusts a state that has been freed, nor
-/// "none" for an interpreter that has since executed the module.
-std::atomic<std::uint64_t> registry_generation{1};
-
-struct CachedState {
-    PyInterpreterState* interpreter;
-    std::uint64_t generation;
-    InterpreterState* state;
-};
-constinit thread_local CachedState cached_state
-    __attribute__((tls_model("initial-exec"))) = {nullptr, 0, nullptr};
+using detail::registry_generation;
 
 InterpreterState* lookup(PyInterpreterState* interpreter) noexcept {
     Registry& all = registry();
@@ -93,17 +82,20 @@ void release_state(PyObject* capsule) noexcept {
 
 }  // namespace
 
-InterpreterState* InterpreterState::current() noexcept {
-    PyInterpreterState* interpreter = PyInterpreterState_Get();
-    const std::uint64_t generation = registry_generation.load(std::memory_order_acquire);
-    CachedState& cache = cached_state;
-    if (cache.interpreter == interpreter && cache.generation == generation) [[likely]] {
-        return cache.state;
-    }
+namespace detail {
+
+std::atomic<std::uint64_t> registry_generation{1};
+constinit thread_local CachedState cached_state
+    __attribute__((tls_model("initial-exec"))) = {nullptr, 0, nullptr};
+
+InterpreterState* look_up_state(PyInterpreterState* interpreter,
+                                std::uint64_t generation) noexcept {
     InterpreterState* state = lookup(interpreter);
-    cache = {interpreter, generation, state};
+    cached_state = {interpreter, generation, state};
     return state;
 }
+
+}  // namespace detail
 
 InterpreterState& InterpreterState::get() {
     InterpreterState* state = current();
@@ -163,7 +155,12 @@ Outcome<InterpreterState*> InterpreterState::install(std::span<ClassSpec* const>
     return made;
 }
 
-InterpreterState::~InterpreterState() { drain_deferred_releases(); }
+InterpreterState::~InterpreterState() {
+    drain_deferred_releases();
+    // Objects freed from here on (the state is unregistered) go straight back to the
+    // allocator; those waiting go now.
+    free_lists_.release();
+}
 
 void InterpreterState::defer_release(PyInterpreterState* interpreter, PyObject* object) noexcept {
     // Under the registry's lock, so that the state cannot be released in between: once

@@ -13,11 +13,14 @@
 #include <Python.h>
 
 #include <array>
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <span>
 #include <vector>
 
+#include "runtime/free_lists.hpp"
 #include "runtime/once.hpp"
 #include "runtime/outcome.hpp"
 #include "runtime/py_ref.hpp"
@@ -29,13 +32,44 @@ struct ClassSpec;
 /// Method names the module calls by name, interned once per interpreter.
 enum class MethodName : unsigned char { kEq, kRepr, kAddNote, kRegister };
 
+class InterpreterState;
+
+namespace detail {
+/// Changes whenever a state is added or removed. A cached answer is valid only for the
+/// generation it was read in, so a thread never trusts a state that has been freed, nor
+/// "none" for an interpreter that has since executed the module.
+extern std::atomic<std::uint64_t> registry_generation;
+
+struct CachedState {
+    PyInterpreterState* interpreter;
+    std::uint64_t generation;
+    InterpreterState* state;
+};
+/// The calling thread's last answer of InterpreterState::current().
+extern constinit thread_local CachedState cached_state __attribute__((tls_model("initial-exec")));
+
+/// current() past the cache: looks the interpreter up in the registry and caches it.
+InterpreterState* look_up_state(PyInterpreterState* interpreter,
+                                std::uint64_t generation) noexcept;
+}  // namespace detail
+
 class InterpreterState {
 public:
     /// The state of the interpreter the calling thread is attached to, or null when the
     /// module has not been executed in it, or the interpreter is being torn down past the
     /// point where its state is released. A thread-local cache answers repeated calls
-    /// from one interpreter without locking.
-    static InterpreterState* current() noexcept;
+    /// from one interpreter without locking; inline, since instance allocation and
+    /// release ask on every step.
+    static InterpreterState* current() noexcept {
+        PyInterpreterState* interpreter = PyInterpreterState_Get();
+        const std::uint64_t generation =
+            detail::registry_generation.load(std::memory_order_acquire);
+        const detail::CachedState& cache = detail::cached_state;
+        if (cache.interpreter == interpreter && cache.generation == generation) [[likely]] {
+            return cache.state;
+        }
+        return detail::look_up_state(interpreter, generation);
+    }
 
     /// current(), which must exist: an internal failure otherwise.
     static InterpreterState& get();
@@ -58,6 +92,8 @@ public:
     PyObject* panic_exception() const noexcept { return panic_exception_.get(); }
     /// collections.abc.Mapping, filled on first use (bridge/abc.cpp).
     OnceCell& abc_mapping() noexcept { return abc_mapping_; }
+    /// Instance memory kept for reuse by this interpreter's objects (runtime/types.hpp).
+    FreeLists& free_lists() noexcept { return free_lists_; }
     /// An interned str of this interpreter (borrowed).
     PyObject* name(MethodName which) const noexcept {
         return names_[static_cast<std::size_t>(which)].get();
@@ -78,6 +114,7 @@ private:
     InterpreterState() = default;
 
     std::vector<py::Ref> types_;
+    FreeLists free_lists_;
     py::Ref panic_exception_;
     OnceCell abc_mapping_;
     std::array<py::Ref, kNameCount> names_;

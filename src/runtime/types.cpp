@@ -1,5 +1,5 @@
 // Type creation from ClassSpecs, which objects the collector may track (tracking.hpp),
-// and guarded instance destruction.
+// and the slow paths of guarded instance destruction.
 #include "runtime/types.hpp"
 
 #include <vector>
@@ -60,46 +60,30 @@ bool may_be_tracked_by_instance(PyObject* object) noexcept {
     return !immutable || PyObject_GC_IsTracked(object) != 0;
 }
 
-namespace {
-
-constexpr int kMaxNestedDeallocs = 256;
-
-/// The calling thread's nesting of instance destructions, and the objects waiting for
-/// the outermost one to destroy them.
-struct DeallocQueue {
-    int depth = 0;
-    bool draining = false;
-    std::vector<PyObject*>* waiting = nullptr;
-};
 constinit thread_local DeallocQueue dealloc_queue __attribute__((tls_model("initial-exec")));
 
-}  // namespace
-
-void guarded_dealloc(PyObject* self, void (*destroy)(PyObject*)) noexcept {
-    AttachScope attach;
+void defer_dealloc(PyObject* self) noexcept {
     DeallocQueue& state = dealloc_queue;
-    if (state.depth >= kMaxNestedDeallocs) {
-        if (state.waiting == nullptr) {
-            state.waiting = new std::vector<PyObject*>;
-        }
-        state.waiting->push_back(self);
-        return;
+    if (state.waiting == nullptr) {
+        state.waiting = new std::vector<PyObject*>;
     }
-    ++state.depth;
-    destroy(self);
-    --state.depth;
-    if (state.depth == 0 && !state.draining && state.waiting != nullptr &&
-        !state.waiting->empty()) {
-        // Each waiting object starts a fresh chain from depth 0; objects it queues in
-        // turn are taken by this same loop, so the stack never grows with the nesting.
-        state.draining = true;
-        while (!state.waiting->empty()) {
-            PyObject* next = state.waiting->back();
-            state.waiting->pop_back();
-            Py_TYPE(next)->tp_dealloc(next);
-        }
-        state.draining = false;
+    state.waiting->push_back(self);
+}
+
+void drain_deallocs() noexcept {
+    DeallocQueue& state = dealloc_queue;
+    if (state.draining) {
+        return;  // the loop below is already taking them, further up this stack
     }
+    // Each waiting object starts a fresh chain from depth 0; objects it queues in turn
+    // are taken by this same loop, so the stack never grows with the nesting.
+    state.draining = true;
+    while (!state.waiting->empty()) {
+        PyObject* next = state.waiting->back();
+        state.waiting->pop_back();
+        Py_TYPE(next)->tp_dealloc(next);
+    }
+    state.draining = false;
 }
 
 }  // namespace detail

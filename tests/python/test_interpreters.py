@@ -27,6 +27,10 @@ assert s == {1, 2, 3} and isinstance(s, collections.abc.Set) and sorted(iter(s))
 assert list(List([1, 2]).push_front(0)) == [0, 1, 2]
 assert list(Queue(1, 2).enqueue(3).dequeue()) == [2, 3]
 assert list(Stack(1, 2).push(3)) == [3, 2, 1]
+walked, popped = List(range(50)), Stack(range(50))
+while walked:
+    walked, popped = walked.rest, popped.pop()
+assert sum(x for x in List(range(10))) == 45 and not popped
 changing = m.mutate()
 changing["d"] = 4
 assert changing.finish() == m.insert("d", 4)

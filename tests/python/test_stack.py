@@ -5,7 +5,7 @@ import pickle
 import pytest
 
 from helpers import BadEq, BadRepr, Unhashable
-from quil import List, Stack
+from quil import List, Queue, Stack
 
 
 def gen():
@@ -71,6 +71,17 @@ def test_push_and_pop_leave_the_sources_unchanged():
     assert popped == Stack(1, 2)
     assert list(pushed) == [3, 2, 1]
     assert list(source) == [2, 1] and source.peek() == 2
+
+
+def test_steps_of_lists_and_stacks_in_turn_keep_every_result_in_its_class():
+    # A List and a Stack object have the same size, so the memory one step frees is the
+    # memory the other's next step is made in.
+    lst, stack, queue = List(range(40)), Stack(range(40)), Queue(range(40))
+    for expected in range(1, 40):
+        lst, stack, queue = lst.rest, stack.pop(), queue.dequeue()
+        assert (type(lst), type(stack), type(queue)) == (List, Stack, Queue)
+        assert (lst.first, stack.peek(), queue.peek()) == (expected, 39 - expected, expected)
+        assert len(lst) == len(stack) == len(queue) == 40 - expected
 
 
 def test_stack_has_no_is_empty():
