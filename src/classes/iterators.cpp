@@ -6,6 +6,7 @@
 // cursors hold addresses only, no references.
 #include <Python.h>
 
+#include <concepts>
 #include <utility>
 
 #include "bridge/classes.hpp"
@@ -53,10 +54,41 @@ Outcome<py::Ref> iterator_next(PyObject* self) {
     return payload.walk.step();
 }
 
+/// A walk whose step reads engine nodes and takes one reference, and nothing else: it
+/// runs no Python code and cannot fail (leaf_step is noexcept).
+template <class Walk>
+concept LeafWalk = requires(Walk& walk) {
+    { walk.leaf_step() } noexcept -> std::same_as<PyObject*>;
+};
+
+/// __next__ of a LeafWalk, through the frameless adapter (leaf_next says why that is
+/// equivalent). No second use can start while such a step runs: not re-entered, since
+/// it runs no Python code, and not from another thread, since none runs module code
+/// while this one holds the interpreter's lock. So the use counter, whose only answer
+/// here would be "idle", is not consulted.
+template <LeafWalk Walk>
+PyObject* leaf_iterator_next(PyObject* self) noexcept {
+    return payload_of<IteratorPayload<Walk>>(self).walk.leaf_step();
+}
+
+/// tp_iternext: leaf_iterator_next where it applies. A free-threaded interpreter has no
+/// lock that keeps a second thread out of a step, so there every walk takes the counter.
+template <class Walk>
+constexpr auto iterator_next_slot() {
+#ifndef Py_GIL_DISABLED
+    if constexpr (LeafWalk<Walk>) {
+        return &leaf_next<leaf_iterator_next<Walk>>;
+    } else
+#endif
+    {
+        return &unary<iterator_next<Walk>>;
+    }
+}
+
 template <class Walk>
 PyType_Slot iterator_slots[] = {
     {Py_tp_iter, as_slot(&unary<iterator_iter<Walk>>)},
-    {Py_tp_iternext, as_slot(&unary<iterator_next<Walk>>)},
+    {Py_tp_iternext, as_slot(iterator_next_slot<Walk>())},
     {0, nullptr},
 };
 
@@ -102,6 +134,15 @@ struct CursorWalk {
             return py::Ref();
         }
         return front->ref();
+    }
+
+    /// step() as a new reference or null at the end, for cursors that cannot fail (a
+    /// list's; a queue's builds an array when it reaches rear_list, and checks it).
+    PyObject* leaf_step() noexcept
+        requires(noexcept(std::declval<typename Record::Cursor&>().next()))
+    {
+        const py::HeldRef* front = cursor.next();
+        return front != nullptr ? Py_NewRef(front->get()) : nullptr;
     }
 
     Record record;

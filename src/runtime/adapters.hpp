@@ -23,8 +23,18 @@
 //   constructor  tp_new                            Outcome<py::Ref>(PyTypeObject*,
 //                                                                   const ParsedArgs&)
 //   exec_step    Py_mod_exec                       Status(PyObject* module)
+//   leaf_next    tp_iternext of a walk that runs   PyObject*(PyObject* self) noexcept,
+//                no Python code (list, stack)       a new reference or null at the end
 //
 // fastcall and constructor parse against a static ArgumentSpec first (args.hpp).
+//
+// leaf_next is the one form without run_frame, and it is equivalent to running the same
+// step inside one: the implementation is noexcept (checked), so there is nothing to
+// catch; it cannot fail short of ending the process, so there is no outcome to raise; it
+// releases no reference, so the attach count, which only decides whether a release is
+// done or deferred, has nothing to decide; and the deferred releases a frame entry would
+// have drained wait for the next frame. What it saves is a third of a list iterator's
+// step.
 //
 // repr, hash and richcompare reach the elements' own repr, hash and ==, so a collection
 // nested in a collection nested in ... recurses through them, one C frame or more per
@@ -183,6 +193,12 @@ PyObject* constructor(PyTypeObject* type, PyObject* args, PyObject* kwargs) noex
         }
         return Impl(type, parsed.value());
     });
+}
+
+template <auto Impl>
+PyObject* leaf_next(PyObject* self) noexcept {
+    static_assert(noexcept(Impl(self)), "a leaf step must not throw: it has no frame to catch it");
+    return Impl(self);
 }
 
 template <auto Impl>
