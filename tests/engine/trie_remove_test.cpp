@@ -161,9 +161,12 @@ TYPED_TEST(TrieRemove, FailingComparisonAnywhereLeavesTheReceiverIntact) {
             map.check_invariants();
             {
                 auto working = map;
+                const auto contents = testing::ids(working);
                 KeyLog::fail_after(fail);
                 EXPECT_THROW(working.remove_in_place(removed), EqFailure);
                 KeyLog::reset();
+                EXPECT_EQ(testing::ids(working), contents) << removed.id() << " " << fail;
+                working.check_invariants();
             }
             EXPECT_EQ(dump(map), before) << removed.id() << " " << fail;
             EXPECT_EQ(CountingHeap::live_blocks, blocks);

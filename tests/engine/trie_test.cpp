@@ -1,6 +1,8 @@
 // The TrieMap record (trie.hpp) and insertion (insert.hpp), through the record: lookup,
 // shapes, equality discipline, collision buckets, copy on write, and failing key
 // comparisons.
+#include "quil/trie/trie.hpp"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -8,7 +10,6 @@
 #include <utility>
 #include <vector>
 
-#include "quil/trie/trie.hpp"
 #include "support/tracked.hpp"
 #include "support/trie_keys.hpp"
 
@@ -197,6 +198,73 @@ TYPED_TEST(TrieCore, InsertingIntoASingleEntryRootMakesABranchAgain) {
               "    1: entry 0000000000000043 k4\n");
 }
 
+// A key whose equality answers True and then False within one insertion leaves a bucket
+// where the two keys met, above depth 11 (or at the root). Every later operation takes it
+// there: a key of another hash landing on it splits it as it would split a leaf.
+TYPED_TEST(TrieCore, ABucketLeftAboveDepth11ByAChangingAnswerStaysUsable) {
+    const std::uint64_t h = hash_of_digits({5, 6});
+    auto map = build<TypeParam>({TestKey(h, 1)});
+    KeyLog::answers = {true, false};
+    map = put(map, TestKey(h, 2));
+    KeyLog::reset();
+    map.check_invariants();
+    EXPECT_EQ(dump(map),
+              "branch 1/2\n"
+              "  5: collision 2\n"
+              "    entry 0000000000000185 k2\n"
+              "    entry 0000000000000185 k1\n");
+
+    // Every digit at depth 1, the bucket's (6) included, then one more key of the
+    // bucket's hash.
+    std::vector<int> stored = {1, 2};
+    for (unsigned d = 0; d < 64; ++d) {
+        map = put(map, TestKey(hash_of_digits({5, d, 1}), 100 + static_cast<int>(d)));
+        stored.push_back(100 + static_cast<int>(d));
+        map.check_invariants();
+    }
+    map = put(map, TestKey(h, 3));
+    stored.push_back(3);
+    map.check_invariants();
+    EXPECT_EQ(map.size(), stored.size());
+    for (int id : stored) {
+        const auto hash = id < 100 ? h : hash_of_digits({5, static_cast<unsigned>(id - 100), 1});
+        EXPECT_TRUE(map.contains(TestKey(hash, id))) << id;
+        map = map.remove(TestKey(hash, id));
+        map.check_invariants();
+    }
+    EXPECT_TRUE(map.is_empty());
+
+    auto rooted = build<TypeParam>({TestKey(1, 1), TestKey(2, 2)});
+    rooted.remove_in_place(TestKey(2, 2));
+    KeyLog::answers = {true, false};
+    rooted = put(rooted, TestKey(1, 3));
+    KeyLog::reset();
+    rooted.check_invariants();
+    EXPECT_EQ(dump(rooted),
+              "collision 2\n"
+              "  entry 0000000000000001 k3\n"
+              "  entry 0000000000000001 k1\n");
+    rooted = put(rooted, TestKey(2, 4));
+    rooted.check_invariants();
+    EXPECT_EQ(ids(rooted), (std::vector<int>{3, 1, 4}));
+}
+
+// False at the leaf, then True twice one level down the chain the split builds: the new
+// key replaces the old one, which the leaf does when the answers agree.
+TYPED_TEST(TrieCore, AKeyReplacedDownASplitChainLeavesALeaf) {
+    const std::uint64_t h = hash_of_digits({5, 6});
+    const auto map = build<TypeParam>({TestKey(h, 1), TestKey(9, 9)});
+    KeyLog::answers = {false, true, true};
+    const auto replaced = put(map, TestKey(h, 2));
+    KeyLog::reset();
+    replaced.check_invariants();
+    EXPECT_EQ(replaced.size(), 2u);
+    EXPECT_EQ(dump(replaced),
+              "branch 2/3\n"
+              "  5: entry 0000000000000185 k2\n"
+              "  9: entry 0000000000000009 k9\n");
+}
+
 class TrieInsertMap : public TrieTestBase {};
 
 TEST_F(TrieInsertMap, ReplacingAKeyTakesTheNewKeyObjectAndValueAndComparesTwice) {
@@ -267,13 +335,16 @@ TEST_F(TrieInsertMap, FailingComparisonAnywhereLeavesTheReceiverIntact) {
             EXPECT_EQ(Tracked::live(), values) << c.name << " " << fail;
             map.check_invariants();
 
-            // A private record that fails in place is only fit to be released, and
-            // releasing it frees everything it took.
+            // In place the record still holds what it held, and releasing it frees
+            // everything it took.
             {
                 TestMap working = map;
+                const auto contents = ids(working);
                 KeyLog::fail_after(fail);
                 EXPECT_THROW(working.insert_in_place(c.inserted, Tracked(0)), EqFailure);
                 KeyLog::reset();
+                EXPECT_EQ(ids(working), contents) << c.name << " " << fail;
+                working.check_invariants();
             }
             EXPECT_EQ(dump(map), before) << c.name << " " << fail;
             EXPECT_EQ(CountingHeap::live_blocks, blocks) << c.name << " " << fail;

@@ -86,12 +86,14 @@ public:
     bool started() const noexcept { return started_; }
 
 private:
+    /// Builds the array. If the heap throws, the cursor is as it was, not started.
     void start() {
-        started_ = true;
         if (length_ == 0) {
+            started_ = true;
             return;
         }
         elements_ = static_cast<const T**>(H::allocate(length_ * sizeof(const T*)));
+        started_ = true;
         std::size_t filled = 0;
         while (filled < length_) {
             const T* element = list_.next();

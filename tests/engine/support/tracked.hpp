@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <memory>
+#include <new>
 
 #include "quil/common/memory.hpp"
 
@@ -39,13 +40,18 @@ private:
 #define QUIL_TEST_COUNTS AtomicCounts
 #endif
 
-/// Counts blocks and bytes in use and blocks ever allocated. Its count policy is chosen
-/// when the tests are built (QUIL_TEST_COUNTS): CMake builds every engine test program
-/// once with each policy.
+/// Counts blocks and bytes in use and blocks ever allocated, and can be told to fail one
+/// allocation (fail_nth), as a heap that runs out does: by throwing std::bad_alloc. Its
+/// count policy is chosen when the tests are built (QUIL_TEST_COUNTS): CMake builds
+/// every engine test program once with each policy.
 struct CountingHeap {
     using Counts = QUIL_TEST_COUNTS;
 
     static void* allocate(std::size_t size) {
+        if (allocations + 1 == fail_at) {
+            fail_at = 0;
+            throw std::bad_alloc();
+        }
         ++allocations;
         ++live_blocks;
         live_bytes += size;
@@ -56,7 +62,14 @@ struct CountingHeap {
         live_bytes -= size;
         SystemHeap::deallocate(block, size);
     }
+    /// Makes the nth allocation from now (1: the next) throw; the others succeed.
+    static void fail_nth(std::size_t n) { fail_at = allocations + n; }
+    /// Whether the allocation fail_nth chose is still to come.
+    static bool failure_pending() { return fail_at != 0; }
+    static void disarm() { fail_at = 0; }
+
     static inline std::size_t allocations = 0;
+    static inline std::size_t fail_at = 0;  // the value of `allocations` + 1 that fails
     static inline std::size_t live_blocks = 0;
     static inline std::size_t live_bytes = 0;
 };

@@ -1,12 +1,14 @@
 // Test kit for the hash trie: a key whose trie hash the test chooses (through the
 // identity hasher), which counts its live instances and its equality calls and can be
-// told to throw on its Nth comparison; the two map forms; helpers to read a trie back.
+// told to throw on its Nth comparison or to answer as scripted; the two map forms;
+// helpers to read a trie back.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <initializer_list>
 #include <stdexcept>
 #include <string>
@@ -33,10 +35,15 @@ struct KeyLog {
     /// (stored id, probe id) of every comparison since the last reset.
     static inline std::vector<std::pair<int, int>> calls;
 
+    /// What the next comparisons answer, front first, whatever the ids say: a key whose
+    /// equality changes its mind. Empty: ids decide.
+    static inline std::deque<bool> answers;
+
     static void reset() {
         eq_calls = 0;
         fail_at = 0;
         calls.clear();
+        answers.clear();
     }
     /// Makes the next comparison but `after` throw.
     static void fail_after(std::size_t after) { fail_at = eq_calls + after + 1; }
@@ -78,6 +85,11 @@ public:
         KeyLog::calls.emplace_back(id_, probe.id_);
         if (KeyLog::eq_calls == KeyLog::fail_at) {
             throw EqFailure();
+        }
+        if (!KeyLog::answers.empty()) {
+            const bool answer = KeyLog::answers.front();
+            KeyLog::answers.pop_front();
+            return answer;
         }
         return id_ == probe.id_;
     }

@@ -16,8 +16,10 @@
 namespace quil {
 
 /// A Heap hands out raw blocks and names the count policy of the blocks made from it
-/// (H::Counts). allocate never returns null: running out of memory ends the process,
-/// because the engine never reports allocation failure upwards.
+/// (H::Counts). allocate never returns null: when no block can be had it throws
+/// std::bad_alloc, which the engine propagates like a failing key comparison (every
+/// operation only writes private copies until it commits, so the receiver and every
+/// older version stay as they were; see the essay in trie/trie.hpp).
 template <class H>
 concept Heap = CountPolicy<typename H::Counts> && requires(std::size_t size, void* block) {
     { H::allocate(size) } -> std::same_as<void*>;
@@ -31,8 +33,8 @@ struct BasicSystemHeap {
 
     static void* allocate(std::size_t size) {
         void* block = std::malloc(size);
-        if (block == nullptr) {
-            fatal("out of memory");
+        if (block == nullptr) [[unlikely]] {
+            throw std::bad_alloc();
         }
         return block;
     }

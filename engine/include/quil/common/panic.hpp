@@ -3,8 +3,9 @@
 // An internal failure (a state the invariants rule out, or a key comparison that
 // fails) is a thrown Panic. Engine operations only ever write private working copies,
 // so unwinding releases the copy and leaves every published version intact; the
-// Python call frame catches the Panic and raises it as an exception. A fatal state
-// (out of memory, count overflow) ends the process at once.
+// Python call frame catches the Panic and raises it as an exception. Running out of
+// memory unwinds the same way, as std::bad_alloc from the Heap (common/memory.hpp). A
+// fatal state (count overflow) ends the process at once.
 #pragma once
 
 #include <cstdio>

@@ -210,21 +210,39 @@ public:
 
     /// Reverses this value's chain, copying each node that is shared with another list
     /// (one new node per shared node); lists sharing those nodes keep their order.
+    /// If copying a node runs out of memory, the nodes already turned (all unique by
+    /// then, so turning them back allocates nothing) are turned back and the list is as
+    /// it was.
     void reverse_in_place() {
         // The old head becomes the final node, but only after make_writable, which may
-        // put a copy of it in its place: `last` is taken from the node that stays.
+        // put a copy of it in its place: `last` is taken from the node that stays. A
+        // failure can only come before the final node is reached (copying it is the last
+        // step that allocates), so the old `last` still points into the chain put back.
+        const T* const old_last = last_;
         last_ = nullptr;
         NodePtr previous;
         NodePtr current = std::move(head_);
-        while (current) {
-            ListNode& node = NodePtr::make_writable(current);
-            if (last_ == nullptr) {
-                last_ = &node.value;
+        try {
+            while (current) {
+                ListNode& node = NodePtr::make_writable(current);
+                if (last_ == nullptr) {
+                    last_ = &node.value;
+                }
+                NodePtr following = std::move(node.next);
+                node.next = std::move(previous);
+                previous = std::move(current);
+                current = std::move(following);
             }
-            NodePtr following = std::move(node.next);
-            node.next = std::move(previous);
-            previous = std::move(current);
-            current = std::move(following);
+        } catch (...) {
+            while (previous) {
+                NodePtr following = std::move(previous->next);
+                previous->next = std::move(current);
+                current = std::move(previous);
+                previous = std::move(following);
+            }
+            head_ = std::move(current);
+            last_ = old_last;
+            throw;
         }
         head_ = std::move(previous);
     }

@@ -34,10 +34,12 @@
 //     bucket insertion would have made; one item left is an ordinary single-entry leaf.
 //
 // Failure. equals is called only while a range of one hash is resolved, before any of
-// its entries is made. If it throws, unwinding releases the nodes made so far (each
-// branch is owned before its children are made, and a branch block releases whatever
-// slots it holds), the scratch arrays, and the items with every key and value not yet
-// moved into an entry. Nothing else calls a key operation; the heap never fails upwards.
+// its entries is made; the heap may throw at any allocation. Either way unwinding
+// releases the nodes made so far (each branch is owned before its children are made,
+// and a branch block releases whatever slots it holds), the scratch arrays, and the
+// items with every key and value not yet moved into an entry (an entry whose block
+// cannot be had releases the key and value it was given). Nothing else calls a key
+// operation.
 #pragma once
 
 #include <algorithm>

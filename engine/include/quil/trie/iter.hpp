@@ -76,7 +76,7 @@ public:
     ~TrieIter() { free_heap(); }
 
     /// The next entry, borrowed from the version; null at the end, and on every call
-    /// after it.
+    /// after it. If it throws (out of memory), the walk is where it was.
     const Entry* next() {
         while (len_ != 0) {
             Cursor& top = stack_[len_ - 1];
@@ -86,12 +86,18 @@ public:
                         --len_;
                         break;
                     }
-                    const Ref& child = *top.branch.next++;
+                    const Ref& child = *top.branch.next;
                     if (child.is_entry()) {
                         // Single-entry children come straight from their parent's cursor.
+                        ++top.branch.next;
                         --remaining_;
                         return child.entry();
                     }
+                    // Room for the child's cursor is made before this cursor moves past
+                    // the child: a next() that runs out of memory leaves the walk where it
+                    // was, to be resumed. Growing moves the stack, and `top` with it.
+                    reserve_one();
+                    ++stack_[len_ - 1].branch.next;
                     if (child.is_branch()) {
                         push_branch(*child.branch());
                     } else {
@@ -181,7 +187,8 @@ private:
         }
     }
 
-    void push(const Cursor& cursor) {
+    /// Makes room for one more cursor; changes nothing if that fails.
+    void reserve_one() {
         if (len_ == capacity_) {
             // The next power of two above the current length.
             const std::uint32_t capacity = std::bit_ceil(len_ + 1);
@@ -191,6 +198,9 @@ private:
             stack_ = grown;
             capacity_ = capacity;
         }
+    }
+    void push(const Cursor& cursor) {
+        reserve_one();
         stack_[len_++] = cursor;
     }
     void push_branch(const typename Ref::Branch& branch) {

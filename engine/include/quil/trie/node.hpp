@@ -420,8 +420,8 @@ void make_writable(NodeRef<K, V, H>& slot) {
     }
 }
 
-/// Room for the entries taken off the front of a collision list, from H like every
-/// other engine allocation. Releases whatever it still holds.
+/// Room for the entries before a match in a collision list, from H like every other
+/// engine allocation. Releases whatever it still holds.
 template <class T, Heap H>
 class ScratchArray {
 public:
@@ -456,37 +456,54 @@ private:
     std::size_t size_ = 0;
 };
 
-/// Takes the first entry matching (h, key) out of a collision list that the caller
-/// holds alone, and returns it (absent when none matches). Entries are taken off the
-/// front until the match and put back in their order, so the survivors keep their
-/// order, nodes after the match stay shared, and each entry before it gets a new node.
-/// When nothing matches the whole list is rebuilt from new nodes. If equals throws,
-/// the list has lost the entries already taken off; the caller's record is then only
-/// fit to be released.
+/// A collision list without its first entry matching a probe, and that entry (absent
+/// when none matched).
+template <class K, class V, Heap H>
+struct WithoutMatch {
+    typename Collision<K, V, H>::List list;
+    EntryWithHash<K, V, H> removed;
+};
+
+/// `list` without its first entry matching (h, key), made aside: `list` itself never
+/// changes, so a throw from equals or from the heap leaves it as it was, and the caller
+/// puts the result in its place once nothing more can fail. The entries are compared
+/// from the front up to the first match. The result shares the nodes after the match,
+/// and each entry before it gets a new node, so the survivors keep their order; when
+/// nothing matches the result is `list` itself.
 template <class K, class V, Heap H, class Hashing>
-EntryWithHash<K, V, H> remove_first_match(typename Collision<K, V, H>::List& list, const K& key,
-                                          std::uint64_t h, const Hashing& hashing) {
+WithoutMatch<K, V, H> without_first_match(const typename Collision<K, V, H>::List& list,
+                                          const K& key, std::uint64_t h, const Hashing& hashing) {
     using Handle = EntryWithHash<K, V, H>;
-    ScratchArray<Handle, H> kept(list.len());
-    Handle removed;
-    while (list.len() != 0) {
-        const Handle* first = list.first();
-        if (first == nullptr) {
-            panic(kMissingValue);
-        }
-        Handle candidate = *first;
-        list.drop_first_in_place();
-        if (hashing.matches(candidate.entry(), h, key.hash_feed()) &&
-            candidate.key().equals(key)) {
-            removed = std::move(candidate);
+    const std::uint64_t feed = key.hash_feed();
+    std::size_t before = 0;
+    const Handle* match = nullptr;
+    for (const Handle& element : list) {
+        if (hashing.matches(element.entry(), h, feed) && element.key().equals(key)) {
+            match = &element;
             break;
         }
-        kept.push_back(std::move(candidate));
+        ++before;
+    }
+    WithoutMatch<K, V, H> result{list, Handle()};
+    if (match == nullptr) {
+        return result;
+    }
+    // Borrowed from `list`, which outlives this call unchanged.
+    ScratchArray<const Handle*, H> kept(before);
+    for (const Handle& element : list) {
+        if (&element == match) {
+            break;
+        }
+        kept.push_back(&element);
+    }
+    for (std::size_t i = 0; i <= before; ++i) {
+        result.list.drop_first_in_place();
     }
     while (kept.size() != 0) {
-        list.push_front_in_place(kept.pop_back());
+        result.list.push_front_in_place(*kept.pop_back());
     }
-    return removed;
+    result.removed = *match;
+    return result;
 }
 
 }  // namespace detail

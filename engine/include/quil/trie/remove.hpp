@@ -38,6 +38,10 @@ void compress(NodeRef<K, V, H>& slot) {
 /// Removes the entry for (key, h) under the writable slot `slot` at `depth`; true when
 /// one was removed. A single-entry leaf that is removed leaves its slot null: the
 /// parent drops the slot at once, and at the root the caller puts an empty branch there.
+/// All or nothing, as insert_at is: before the removal commits, the only change is
+/// make_writable's equal copies, and a bucket's shorter list is made aside; what
+/// follows (dropping the slot, compress) cannot fail. A bucket may sit at any depth
+/// (insert.hpp says how one comes to sit above depth 11).
 template <class K, class V, Heap H, class Hashing>
 bool remove_at(NodeRef<K, V, H>& slot, const K& key, std::uint64_t h, unsigned depth,
                const Hashing& hashing) {
@@ -73,16 +77,17 @@ bool remove_at(NodeRef<K, V, H>& slot, const K& key, std::uint64_t h, unsigned d
         return true;
     }
     auto& bucket = *slot.collision();
-    const bool removed =
-        static_cast<bool>(remove_first_match<K, V, H>(bucket.list, key, h, hashing));
-    // The length is looked at whether or not anything was removed.
-    switch (bucket.list.len()) {
+    auto updated = without_first_match<K, V, H>(bucket.list, key, h, hashing);
+    if (!updated.removed) {
+        return false;
+    }
+    switch (updated.list.len()) {
         case 0:
             panic(
                 "internal error: entered unreachable code: impossible to have collision with a "
                 "single or no entry");
         case 1: {
-            const EntryWithHash<K, V, H>* remaining = bucket.list.first();
+            const EntryWithHash<K, V, H>* remaining = updated.list.first();
             if (remaining == nullptr) {
                 panic(kMissingValue);
             }
@@ -91,9 +96,10 @@ bool remove_at(NodeRef<K, V, H>& slot, const K& key, std::uint64_t h, unsigned d
             break;
         }
         default:
+            bucket.list = std::move(updated.list);
             break;
     }
-    return removed;
+    return true;
 }
 
 }  // namespace quil::detail

@@ -40,14 +40,17 @@
 // free-threaded one. That file says why each is sound.
 //
 // Shape invariants (check_invariants verifies all of them):
-//   - branches sit at depths 0-10 and collision buckets at depth 11 only; a bucket holds
-//     two or more entries with one hash and pairwise unequal keys;
+//   - branches sit at depths 0-10; a collision bucket holds two or more entries with one
+//     whole trie hash and pairwise unequal keys, and sits at depth 11, or higher (even
+//     at the root) when a key's __eq__ changed its answer during an insertion (see
+//     insert_at in insert.hpp: every operation takes a bucket wherever it sits);
 //   - an entry in a leaf at depth d has hash digits 0..d-1 equal to the slots of its
 //     path from the root;
 //   - a branch other than the root is never empty and never has a single-entry leaf as
 //     its only child (a branch or a bucket as the only child is fine: keys sharing many
 //     low digits hang under a chain of one-child branches);
-//   - the root is a branch (empty for an empty map) or, after removals, a single entry.
+//   - the root is a branch (empty for an empty map) or, after removals, a single entry
+//     (or a bucket, as above).
 // Insertion keeps them by splitting a single-entry leaf into a branch whenever a second
 // entry arrives while digits remain (insert_at in insert.hpp); removal keeps them by
 // compressing on the way back up (remove_at, compress in remove.hpp): a lone single-entry
@@ -105,14 +108,16 @@
 //     lookup); and entries inline in branches (saves the entry block's miss, but a copy
 //     must then clone two Python references per inline entry instead of one count).
 //
-// Failure. equals may throw. Operations are exception-neutral with the strong guarantee
-// for the receiver: they only ever write the private working copy, every intermediate
-// state of which is destructible (a leaf being split is already a branch holding the
-// old entry; a slot emptied by a removal is null until its parent drops it), so unwinding
-// releases the copy, the nodes copied for it and the entry made for the insertion, and
-// leaks nothing. A record used with an in-place operation that throws is no longer a
-// valid version (a collision list being searched may have lost its front entries): the
-// in-place forms are for private working records that the caller then releases.
+// Failure. equals may throw, and so may the Heap (std::bad_alloc when memory runs out).
+// Operations are exception-neutral with the strong guarantee for the receiver: they only
+// ever write the private working copy, so unwinding releases the copy, the nodes copied
+// for it and the entry made for the insertion, and leaks nothing. The in-place forms
+// are all or nothing too: before the one step that cannot fail, the only change they
+// make is make_writable's replacement of a shared node by an equal copy; a split's
+// branch, a new bucket and a bucket's new list are built aside and then moved into
+// their slot, and a removal that empties the map makes its empty root first. So a
+// record whose insert_in_place or remove_in_place threw still holds exactly what it
+// held, and a mutation object goes on using it.
 //
 // Ownership. A garbage collector that traverses versions must be told each reference
 // once. CPython's cyclic collector takes one from an object's count for every reference a
@@ -148,7 +153,7 @@
 //   remove, remove_in_place                   remove.hpp: remove_at, compress
 //   iter                                      iter.hpp: TrieIter
 //   visit_owned                               owned.hpp
-//   make_writable, remove_first_match         node.hpp
+//   make_writable, without_first_match        node.hpp
 //   SparseArray get / set / remove            branch.hpp
 //   set algebra of versions of one set        algebra.hpp: union_of, intersection_of,
 //                                             difference_of, symmetric_difference_of
@@ -294,12 +299,16 @@ public:
     /// entry is released (its key and value go with it unless another version holds it).
     bool remove_in_place(const K& key) {
         const std::uint64_t h = hash_of(key);
+        // A root that is a single entry leaves the map empty when it goes, and the empty
+        // branch that then becomes the root is made first: nothing may fail once an
+        // entry is gone.
+        Ref empty = root_.is_entry() ? Ref(Ref::Branch::make(0)) : Ref();
         detail::make_writable(root_);
         if (!detail::remove_at(root_, key, h, 0, hashing())) {
             return false;
         }
         if (root_.is_null()) {
-            root_ = Ref(Ref::Branch::make(0));
+            root_ = std::move(empty);
         }
         --size_;
         return true;
@@ -320,16 +329,14 @@ public:
     /// Whether both versions have the very same root (tests use it to see sharing).
     bool root_is(const TrieMap& other) const noexcept { return root_.same(other.root_); }
 
-    /// Verifies the shape invariants, that every entry's hash is its key's trie hash,
-    /// the list invariants of each bucket, and that size matches the entries found.
+    /// Verifies the shape invariants (which allow a bucket above depth 11), that every
+    /// entry's hash is its key's trie hash, the list invariants of each bucket, and that
+    /// size matches the entries found.
     /// A broken invariant raises a panic naming it. Pairwise inequality of a bucket's
     /// keys is not checked: that would call key equality.
     void check_invariants() const {
         if (root_.is_null()) {
             panic("trie invariant: the root is absent");
-        }
-        if (root_.is_collision()) {
-            panic("trie invariant: the root is a collision bucket");
         }
         const std::uint64_t found = check_slot(root_, 0, 0, true);
         if (found != size_) {
@@ -442,16 +449,20 @@ private:
         }
         if (slot.is_collision()) {
             const auto& list = slot.collision()->list;
-            if (depth != detail::kCollisionDepth) {
-                broken("collision bucket away from depth 11");
+            if (depth > detail::kCollisionDepth) {
+                broken("collision bucket below depth 11");
             }
             if (list.len() < 2) {
                 broken("collision bucket with fewer than two entries");
             }
             list.check_invariants(
                 [](const EntryWithHash& a, const EntryWithHash& b) { return a.get() == b.get(); });
+            const std::uint64_t bucket_hash = hash_of(list.first()->key());
             for (const EntryWithHash& element : list) {
                 check_entry(element.entry());
+                if (hash_of(element.key()) != bucket_hash) {
+                    broken("collision bucket holding two hashes");
+                }
             }
             return list.len();
         }
@@ -501,8 +512,8 @@ private:
             out += "collision " + std::to_string(list.len()) + "\n";
             for (const EntryWithHash& element : list) {
                 out.append(2 * depth + 2, ' ');
-                out += "entry " + hex(hash_of(element.key())) + " " + print_key(element.key()) +
-                       "\n";
+                out +=
+                    "entry " + hex(hash_of(element.key())) + " " + print_key(element.key()) + "\n";
             }
         } else {
             const auto& branch = *slot.branch();
