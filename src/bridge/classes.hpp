@@ -10,7 +10,6 @@
 #include <cstddef>
 #include <span>
 
-#include "bridge/key.hpp"
 #include "bridge/records.hpp"
 #include "runtime/outcome.hpp"
 #include "runtime/py_ref.hpp"
@@ -91,17 +90,14 @@ Outcome<py::Ref> new_list_iterator(ListRecord list, bool tracked);
 Outcome<py::Ref> new_stack_iterator(StackRecord stack, bool tracked);
 Outcome<py::Ref> new_queue_iterator(QueueRecord queue, bool tracked);
 
-/// What an update learns of the objects it puts in: whether every key was inert
-/// (Key::is_inert), and whether some key or value may be tracked by the cyclic collector
-/// (may_be_tracked). A mutation needs both: the first for its next updates, the second
-/// for its own tracking.
+/// What an update learns of the objects it puts in: whether some key or value may be
+/// tracked by the cyclic collector (may_be_tracked), which a mutation needs for its own
+/// tracking.
 struct PutIn {
-    bool inert = true;
     bool may_hold_tracked = false;
 
     /// Notes a key going in (and, for a map, its value).
     void key(PyObject* object) noexcept {
-        inert = inert && Key::is_inert(Py_TYPE(object));
         may_hold_tracked = may_hold_tracked || may_be_tracked(object);
     }
     void value(PyObject* object) noexcept {

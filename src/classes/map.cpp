@@ -346,7 +346,6 @@ Outcome<MapRecord> update_in_place(MapRecord result, PyObject* maps, PyObject* k
         const MapRecord& argument = converted.value();
         Lookahead<MapRecord> walk(argument);
         while (const auto* entry = walk.next()) {
-            put_in.inert = put_in.inert && Key::is_inert(Py_TYPE(entry->key().object()));
             result.insert_in_place(entry->key(), entry->value());
         }
     }

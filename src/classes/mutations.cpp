@@ -10,19 +10,12 @@
 // collection, so the mutation never touches a record again. It keeps only the collection
 // it made, which finish() returns again, and refuses every other use with ValueError.
 //
-// Failure. An in-place engine operation during which a key's __eq__ throws leaves its
-// record fit only to be released (trie.hpp, Failure), yet a mutation stays usable after
-// the caller catches the PanicException. So an update whose comparisons may run Python
-// code works under a saved copy of the record (O(1), sharing the root) and puts it back if
-// it throws; the saved copy makes the update copy its path, as a persistent update does.
-// An update whose comparisons run no Python code cannot throw and goes straight to the
-// record: one whose probe is inert (Key::is_inert) while every key the record holds is
-// inert too, since comparing inert objects with each other runs no Python code. (An inert
-// probe alone is not enough: it is compared by the stored keys' __eq__.) Whether every
-// key is inert is known for a mutation of an empty collection and kept up to date by each
-// update. For a mutation of a non-empty one it is found by a walk over the keys (no Python
-// code, no allocation), once the guarded updates have cost about as much as the walk; and
-// again whenever they have cost that much more while some key is not inert.
+// Failure. The engine's in-place operations are all or nothing (trie/trie.hpp, Failure):
+// when a key's __eq__ throws or memory runs out part way, the record still holds exactly
+// what it held, so the mutation goes straight to its record and stays usable after the
+// caller catches the error. update() is the one update that runs many insertions, and it
+// works on a copy that replaces the record only when all of it succeeded, since an update
+// is all or nothing as a whole.
 //
 // Re-entry. A key's __hash__ or __eq__ may call back into the mutation, and another thread
 // may call it. Every method takes the mutation's exclusive use first and a second use
@@ -37,7 +30,6 @@
 // mutation has a clear slot: `mm["me"] = mm` is a cycle through no other mutable object.
 #include <Python.h>
 
-#include <cstdint>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -54,50 +46,22 @@ namespace quil {
 
 namespace {
 
-/// The keys are walked once per size/kKeysPerUpdate guarded updates (with an inert probe),
-/// so the walks cost about what the guarded updates cost over the direct ones. Measured
-/// with 100 000 str keys: a guarded update costs about 2 us more than a direct one (the
-/// saved copy makes it copy the root's 64 slots and a branch per level below, a count
-/// raised and later dropped per slot), and the walk about 12 ns per key.
-constexpr std::uint64_t kKeysPerUpdate = 128;
-
 /// The payload of a mutation object.
 template <class Record>
 struct Mutation {
-    explicit Mutation(Record source) : record(std::move(source)), keys_inert(record->is_empty()) {}
+    explicit Mutation(Record source) : record(std::move(source)) {}
     Mutation(Mutation&& other) noexcept
-        : record(std::move(other.record)),
-          finished(std::move(other.finished)),
-          keys_inert(other.keys_inert),
-          guarded(other.guarded) {}
+        : record(std::move(other.record)), finished(std::move(other.finished)) {}
 
     /// The state being built; empty once finished.
     std::optional<Record> record;
     /// The collection finish() made; null until then.
     py::Ref finished;
-    /// Whether every key in `record` is known to be inert (Key::is_inert).
-    bool keys_inert;
-    /// Guarded updates with an inert probe since the keys were last walked.
-    std::uint64_t guarded = 0;
     UseCounter uses;
 };
 
 using MapMutation = Mutation<MapRecord>;
 using SetMutation = Mutation<SetRecord>;
-
-bool is_inert(const Key& key) noexcept { return Key::is_inert(Py_TYPE(key.object())); }
-
-/// Whether every key of `record` is inert. Runs no Python code.
-template <class Record>
-bool all_keys_inert(const Record& record) noexcept {
-    auto walk = record.iter();
-    while (const auto* entry = walk.next()) {
-        if (!is_inert(entry->key())) {
-            return false;
-        }
-    }
-    return true;
-}
 
 /// What the collector sees of a mutation: what its record holds alone, and the collection
 /// it finished.
@@ -136,56 +100,10 @@ void track_when(PyObject* self, bool may_hold_tracked) noexcept {
     }
 }
 
-/// Puts the record back as it was when the scope began, unless keep() was called: an
-/// operation that threw has left it fit only to be released.
-template <class Record>
-class RestoreUnlessKept {
-public:
-    explicit RestoreUnlessKept(Record& record) noexcept : record_(record), saved_(record) {}
-    ~RestoreUnlessKept() {
-        if (!kept_) {
-            record_ = std::move(saved_);
-        }
-    }
-    RestoreUnlessKept(const RestoreUnlessKept&) = delete;
-    RestoreUnlessKept& operator=(const RestoreUnlessKept&) = delete;
-
-    void keep() noexcept { kept_ = true; }
-
-private:
-    Record& record_;
-    Record saved_;
-    bool kept_ = false;
-};
-
-/// Runs `operation(record)`, an in-place engine operation for `probe`, so that if it
-/// throws the record is as it was before (see Failure above); returns what it returns.
-template <class Record, class Operation>
-auto apply(Mutation<Record>& mutation, const Key& probe, Operation&& operation) {
-    Record& record = *mutation.record;
-    const bool probe_inert = is_inert(probe);
-    if (probe_inert && !mutation.keys_inert &&
-        ++mutation.guarded * kKeysPerUpdate >= record.size()) {
-        mutation.guarded = 0;
-        mutation.keys_inert = all_keys_inert(record);
-    }
-    if (probe_inert && mutation.keys_inert) [[likely]] {
-        return operation(record);
-    }
-    RestoreUnlessKept<Record> restore(record);
-    auto result = operation(record);
-    restore.keep();
-    return result;
-}
-
 /// Inserts `key` (and the value, for a map) into the mutation's record.
 template <class Record, class... Value>
 void insert(Mutation<Record>& mutation, Key key, Value&&... value) {
-    const bool inert = is_inert(key);
-    apply(mutation, key, [&](Record& record) {
-        return record.insert_in_place(std::move(key), std::forward<Value>(value)...);
-    });
-    mutation.keys_inert = mutation.keys_inert && inert;
+    mutation.record->insert_in_place(std::move(key), std::forward<Value>(value)...);
 }
 
 /// Removes `key` from the mutation's record if it is there: a lookup, then the removal,
@@ -195,7 +113,7 @@ bool remove(Mutation<Record>& mutation, const Key& key) {
     if (mutation.record->lookup(key) == nullptr) {
         return false;
     }
-    apply(mutation, key, [&key](Record& record) { return record.remove_in_place(key); });
+    mutation.record->remove_in_place(key);
     return true;
 }
 
@@ -426,8 +344,7 @@ Outcome<py::Ref> map_mutation_pop(PyObject* self, const ParsedArgs& args) {
             return PendingError::object(PyExc_KeyError, py::Ref::borrow(args[0]));
         }
         py::Ref value = entry->value().ref();  // the removal releases the entry
-        apply(mutation, key.value(),
-              [&key](MapRecord& record) { return record.remove_in_place(key.value()); });
+        mutation.record->remove_in_place(key.value());
         return value;
     });
 }
@@ -444,7 +361,6 @@ Outcome<py::Ref> map_mutation_update(PyObject* self, PyObject* maps, PyObject* k
         }
         track_when(self, put_in.may_hold_tracked);
         *mutation.record = std::move(updated).take_value();
-        mutation.keys_inert = mutation.keys_inert && put_in.inert;
         return none();
     });
 }
@@ -575,7 +491,6 @@ Outcome<py::Ref> set_mutation_update(PyObject* self, const ParsedArgs& args) {
         }
         track_when(self, put_in.may_hold_tracked);
         *mutation.record = std::move(updated).take_value();
-        mutation.keys_inert = mutation.keys_inert && put_in.inert;
         return none();
     });
 }
