@@ -6,6 +6,7 @@
 #include <Python.h>
 
 #include <cstddef>
+#include <new>
 #include <type_traits>
 #include <utility>
 
@@ -111,11 +112,18 @@ public:
         return ring_[head_];
     }
 
-    /// Consumes the entry peek() returned, and keeps the walk kDistance ahead.
-    void pop() {
+    /// Consumes the entry peek() returned, and keeps the walk kDistance ahead. Never
+    /// fails, so a consumer that has taken an entry never loses it: reading ahead is only
+    /// for speed, and when it runs out of memory the entries already read stay, and
+    /// peek() reads on once they are used up (and reports the failure if it recurs; the
+    /// walk is still where it was: see TrieIter::next in trie/iter.hpp).
+    void pop() noexcept {
         head_ = (head_ + 1) % kDistance;
         --size_;
-        refill();
+        try {
+            refill();
+        } catch (const std::bad_alloc&) {
+        }
     }
 
     const Entry* next() {

@@ -175,8 +175,12 @@ struct TrieWalk {
             // A failure leaves the entry unconsumed: the next step offers it again.
             (void)entry->key().equals(entry->key());
         }
-        walk.pop();
-        return Yield::make(*entry);
+        // So does a failure to make what is yielded (out of memory): pop() cannot fail.
+        auto yielded = Yield::make(*entry);
+        if (yielded.ok()) {
+            walk.pop();
+        }
+        return yielded;
     }
 
     Record record;
@@ -198,8 +202,7 @@ struct YieldItem {
     static Outcome<py::Ref> make(const MapRecord::Entry& entry) {
         PyObject* item = PyTuple_New(2);
         if (item == nullptr) {
-            PyErr_WriteUnraisable(nullptr);
-            panic("could not create the (key, value) tuple of an items iterator");
+            return PendingError::fetch();
         }
         PyTuple_SET_ITEM(item, 0, Py_NewRef(entry.key().object()));
         PyTuple_SET_ITEM(item, 1, entry.value().ref().release());

@@ -506,20 +506,20 @@ Outcome<py::Ref> map_reduce(PyObject* self) {
     const MapRecord& map = map_of(self);
     py::Ref items = py::Ref::steal(PyList_New(static_cast<Py_ssize_t>(map.size())));
     if (!items) {
-        panic("could not build the pickled form of a HashTrieMap");
+        return PendingError::fetch();
     }
     Py_ssize_t index = 0;
     Lookahead<MapRecord> walk(map);
     while (const auto* entry = walk.next()) {
         PyObject* pair = PyTuple_Pack(2, entry->key().object(), entry->value().get());
         if (pair == nullptr) {
-            panic("could not build the pickled form of a HashTrieMap");
+            return PendingError::fetch();
         }
         PyList_SET_ITEM(items.get(), index++, pair);
     }
     py::Ref result = py::Ref::steal(Py_BuildValue("(O(N))", Py_TYPE(self), items.release()));
     if (!result) {
-        panic("could not build the pickled form of a HashTrieMap");
+        return PendingError::fetch();
     }
     return result;
 }

@@ -75,7 +75,7 @@ Outcome<py::Ref> items_repr(PyObject* self) {
             py::Ref pair =
                 py::Ref::steal(PyTuple_Pack(2, entry->key().object(), entry->value().get()));
             if (!pair) {
-                panic("could not create the (key, value) tuple of an items view");
+                return PendingError::fetch();
             }
             py::Ref pair_text = py::Ref::steal(PyObject_Repr(pair.get()));
             if (!pair_text) {

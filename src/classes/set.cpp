@@ -228,7 +228,7 @@ Outcome<py::Ref> set_reduce(PyObject* self) {
     const SetRecord& set = set_of(self);
     py::Ref elements = py::Ref::steal(PyList_New(static_cast<Py_ssize_t>(set.size())));
     if (!elements) {
-        panic("could not build the pickled form of a HashTrieSet");
+        return PendingError::fetch();
     }
     Py_ssize_t index = 0;
     Lookahead<SetRecord> walk(set);
@@ -237,7 +237,7 @@ Outcome<py::Ref> set_reduce(PyObject* self) {
     }
     py::Ref result = py::Ref::steal(Py_BuildValue("(O(N))", set_type(), elements.release()));
     if (!result) {
-        panic("could not build the pickled form of a HashTrieSet");
+        return PendingError::fetch();
     }
     return result;
 }

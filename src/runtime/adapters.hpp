@@ -47,6 +47,7 @@
 
 #include <Python.h>
 
+#include <new>
 #include <utility>
 
 #include "quil/common/panic.hpp"
@@ -77,7 +78,9 @@ inline Py_ssize_t to_cpython(Py_ssize_t value) noexcept { return value; }
 
 /// Every call from CPython into the module passes through here: attach, run the body,
 /// and map its outcome to a CPython result or a raised exception. Nothing unwinds into
-/// the interpreter.
+/// the interpreter. Running out of memory anywhere in the body (std::bad_alloc, from the
+/// engine's heap or the standard library) raises MemoryError: every operation has left
+/// its receiver as it was by the time the exception gets here.
 template <class R, class Body>
 R run_frame(Body&& body) noexcept {
     AttachScope attach;
@@ -89,6 +92,8 @@ R run_frame(Body&& body) noexcept {
         std::move(outcome).take_error().raise();
     } catch (const Panic& failure) {
         raise_panic_exception(failure);
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
     } catch (...) {
         fatal("uncaught panic at ffi boundary");
     }

@@ -5,9 +5,9 @@
 #include <Python.h>
 
 #include <cstddef>
+#include <new>
 
 #include "quil/common/counts.hpp"
-#include "quil/common/panic.hpp"
 
 namespace quil {
 
@@ -25,10 +25,12 @@ struct PyHeap {
     using Counts = PlainCounts;
 #endif
 
+    /// Throws std::bad_alloc when the allocator has no block: the engine unwinds, leaving
+    /// every version as it was, and the call frame raises MemoryError (adapters.hpp).
     static void* allocate(std::size_t size) {
         void* block = PyObject_Malloc(size);
         if (block == nullptr) [[unlikely]] {
-            fatal("out of memory");
+            throw std::bad_alloc();
         }
         return block;
     }

@@ -29,13 +29,21 @@ def imported_modules(source):
     return names
 
 
+# Test modules that ship with CPython itself but are not in sys.stdlib_module_names.
+INTERPRETER_TEST_MODULES = {"_testcapi"}
+
+
 def third_party_imports():
     files = list(TESTS.rglob("*.py"))
     local = {path.stem for path in files} | {"quil"}
     found = set()
     for path in files:
         found |= imported_modules(path.read_text(encoding="utf-8"))
-    return {name for name in found - local if name not in sys.stdlib_module_names}
+    return {
+        name
+        for name in found - local - INTERPRETER_TEST_MODULES
+        if name not in sys.stdlib_module_names
+    }
 
 
 def listed_in_the_test_extra():
