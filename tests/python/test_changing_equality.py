@@ -76,6 +76,13 @@ def test_a_set_stays_usable_for_its_algebra():
     grown = s.update(range(1000))
     assert len(grown) == 1002 and all(i in grown for i in range(1000))
     assert grown.remove(Fickle("b")).remove(Fickle("a")) == numbers
+    # Versions of one set, whose algebra walks both tries together.
+    other = grown.remove(Fickle("b")).update(range(1000, 1100))
+    assert set(grown | other) == everything | set(range(1000, 1100))
+    assert set(grown & other) == everything - {Fickle("b")}
+    assert set(grown - other) == {Fickle("b")} and set(other - s) == set(range(1100))
+    assert set(grown ^ other) == {Fickle("b"), *range(1000, 1100)}
+    assert set(s ^ grown) == set(range(1000))
 
 
 @pytest.mark.parametrize("answers", [[False, True, True], [True, True]],

@@ -104,6 +104,11 @@ SET_CALLS = {
     "difference": lambda s: s - HashTrieSet(keys()[::3]),
     "symmetric difference": lambda s: s ^ HashTrieSet([*keys()[::3], 1, 2]),
     "update": lambda s: s.update(range(20), ["x"]),
+    # Versions of one set: the algebra walks both tries together.
+    "union of versions": lambda s: s | s.update(range(20)).remove("k1"),
+    "intersection of versions": lambda s: s & s.update(range(20)).remove("k1"),
+    "difference of versions": lambda s: s - s.update(range(20)).remove("k1"),
+    "symmetric difference of versions": lambda s: s ^ s.update(range(20)).remove("k1"),
 }
 
 
