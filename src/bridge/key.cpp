@@ -1,6 +1,8 @@
 // Key equality: the bridge from the trie's eq to Python's __eq__.
 #include "bridge/key.hpp"
 
+#include <new>
+
 #include "quil/common/panic.hpp"
 #include "runtime/attach.hpp"
 #include "runtime/errors.hpp"
@@ -30,8 +32,13 @@ PyObject* call_eq(PyObject* self, PyObject* other) {
 }
 
 /// The internal failure for a failed comparison, carrying the Python error's text. (A
-/// PanicException raised inside __eq__ never gets here: fetching it resumes it.)
+/// PanicException raised inside __eq__ never gets here: fetching it resumes it.) Running
+/// out of memory is no fault of the key: a MemoryError unwinds as the engine's own
+/// allocation failures do, and the call frame raises MemoryError.
 [[noreturn, gnu::cold]] void eq_failed(PendingError error) {
+    if (error.matches(PyExc_MemoryError)) {
+        throw std::bad_alloc();
+    }
     py::Ref exception = std::move(error).into_exception();
     panic("__eq__ failed!: " + (exception ? error_text(exception.get()) : std::string()));
 }

@@ -52,6 +52,16 @@ def test_running_out_raises_memory_error_instead_of_ending_the_process():
     assert (child.returncode, child.stdout) == (0, "100 10\n"), child.stderr
 
 
+def test_memory_error_inside_a_keys_eq_is_reported_as_memory_error():
+    stored = HashKey(1, "a")
+    m = HashTrieMap({stored: 1})
+    stored.error_on_eq = MemoryError()
+    with pytest.raises(MemoryError):
+        m.insert(HashKey(1, "b"), 2)
+    stored.error_on_eq = None
+    assert len(m) == 1 and list(m.values()) == [1]
+
+
 # Everything a call needs is made before allocations start to fail, so that only the call
 # itself meets them (the debug interpreter asserts in its own list code when one fails).
 KEYS = [f"k{i}" for i in range(40)] + [HashKey(7, name) for name in "abc"]
