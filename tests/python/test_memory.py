@@ -14,10 +14,14 @@ from quil import HashTrieMap, HashTrieSet, List, Queue, Stack
 _testcapi = pytest.importorskip("_testcapi")
 
 
-def fail_each_allocation(call, intact):
+def fail_each_allocation(call, intact, *, repeatable=True):
     """Calls `call()` with its first allocation failing, then its second, and so on until
     it returns; after each MemoryError, `intact()` checks the receiver. Returns the result
     and how many calls failed."""
+    if repeatable:
+        # Once without failures first: what the interpreter sets up on first use (a lazy
+        # import, a cache) is then in place, and only the call's own allocations fail.
+        call()
     for n in itertools.count():
         _testcapi.set_nomemory(n, n + 1)
         try:
@@ -148,16 +152,15 @@ def test_set_calls_leave_the_set_as_it_was(s, call):
     assert result == call(s, version)
 
 
+# rest and pop allocate nothing but their instance, which a free list usually serves.
 SEQUENCE_CALLS = {
     "List": (lambda: List(range(20)), lambda x: List(TWENTY)),
     "List.push_front": (lambda: List(range(20)), lambda x: x.push_front(-1)),
-    "List.rest": (lambda: List(range(20)), lambda x: x.rest),
     "List.__reversed__": (lambda: List(range(20)), lambda x: x.__reversed__()),
     "List pickle": (lambda: List(range(20)), lambda x: pickle.loads(pickle.dumps(x))),
     "Queue.enqueue": (lambda: Queue(range(20)), lambda x: x.enqueue(20)),
     "Queue.dequeue": (lambda: Queue(range(20)), lambda x: x.dequeue()),
     "Stack.push": (lambda: Stack(range(20)), lambda x: x.push(20)),
-    "Stack.pop": (lambda: Stack(range(20)), lambda x: x.pop()),
 }
 
 
@@ -185,7 +188,8 @@ def test_an_iterator_that_runs_out_goes_on_where_it_was(collection):
     it = iter(collection)
     seen = []
     while True:
-        step, _ = fail_each_allocation(lambda: next(it, StopIteration), lambda: None)
+        step, _ = fail_each_allocation(lambda: next(it, StopIteration), lambda: None,
+                                       repeatable=False)
         if step is StopIteration:
             break
         seen.append(step)
@@ -201,9 +205,9 @@ def test_a_mutation_that_runs_out_holds_what_it_held(m):
         assert all(mm[k] == v for k, v in expected.items())
 
     for i, k in enumerate(["n1", HashKey(7, "d"), HashKey(7, "a"), "k5"]):
-        fail_each_allocation(lambda: mm.set(k, -i), intact)
+        fail_each_allocation(lambda: mm.set(k, -i), intact, repeatable=False)
         expected[k] = -i
         intact()
-    fail_each_allocation(lambda: mm.remove(HashKey(7, "b")), intact)
+    fail_each_allocation(lambda: mm.remove(HashKey(7, "b")), intact, repeatable=False)
     del expected[HashKey(7, "b")]
     assert dict(mm.finish()) == expected
