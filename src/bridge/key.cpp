@@ -2,6 +2,7 @@
 #include "bridge/key.hpp"
 
 #include <new>
+#include <utility>
 
 #include "quil/common/panic.hpp"
 #include "runtime/attach.hpp"
@@ -11,6 +12,9 @@
 namespace quil {
 
 namespace {
+
+/// Whether a QuietComparisons scope is open on this thread.
+thread_local bool quiet_comparisons = false;
 
 /// Exact built-in types whose __eq__ is their own rich comparison slot: calling the slot
 /// directly gives the answer __eq__ would, without the method lookup. (Their types are
@@ -45,6 +49,9 @@ PyObject* call_eq(PyObject* self, PyObject* other) {
 
 }  // namespace
 
+QuietComparisons::QuietComparisons() noexcept : outer_(std::exchange(quiet_comparisons, true)) {}
+QuietComparisons::~QuietComparisons() { quiet_comparisons = outer_; }
+
 bool Key::bytes_compare_quietly() noexcept {
     // The option is fixed at start-up, so it is read once.
     static const bool quiet = [] {
@@ -65,6 +72,9 @@ bool Key::equals_by_call(const Key& probe) const {
         // str.__eq__ between exact strs answers what PyUnicode_Equal does, runs no code
         // and cannot fail, so nobody can tell the call was not made.
         return PyUnicode_Equal(stored, other) == 1;
+    }
+    if (quiet_comparisons && !(is_inert(Py_TYPE(stored)) && is_inert(Py_TYPE(other)))) {
+        throw LoudComparison{};
     }
     CallbackAttach attach;
     py::Ref result = py::Ref::steal(call_eq(stored, other));

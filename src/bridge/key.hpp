@@ -137,6 +137,27 @@ private:
     Py_hash_t hash_ = 0;
 };
 
+/// Thrown by Key::equals, inside a QuietComparisons scope, in place of a comparison that
+/// could run Python code (or raise a warning). Nothing has been called when it is thrown.
+struct LoudComparison {};
+
+/// A scope, on the calling thread, in which key comparisons stay unobservable: a
+/// comparison between two keys that are not both inert (Key::is_inert) is not made but
+/// throws LoudComparison, so the operation is abandoned before any Python code runs.
+/// Operations use it to do their steps in an order of their choosing (see
+/// quil/trie/rehash.hpp) and fall back to the order callers can observe when it throws.
+/// Identity with a key that equals itself silently needs no call, so it stays allowed.
+class QuietComparisons {
+public:
+    QuietComparisons() noexcept;
+    ~QuietComparisons();
+    QuietComparisons(const QuietComparisons&) = delete;
+    QuietComparisons& operator=(const QuietComparisons&) = delete;
+
+private:
+    bool outer_;
+};
+
 /// A Key over an object the caller holds for the whole operation (a method's argument,
 /// used as a probe): it takes no reference and releases none, which a lookup would only
 /// spend time on. Never stored: the engine copies keys it keeps, and only from Keys.

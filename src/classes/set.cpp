@@ -2,6 +2,7 @@
 // algebra and comparisons.
 #include <Python.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <span>
 #include <string>
@@ -20,6 +21,7 @@
 #include "bridge/trie_methods.hpp"
 #include "bridge/walks.hpp"
 #include "quil/trie/algebra.hpp"
+#include "quil/trie/rehash.hpp"
 #include "runtime/adapters.hpp"
 #include "runtime/errors.hpp"
 
@@ -298,14 +300,50 @@ bool hash_alike(const SetRecord& s, const SetRecord& o) {
     return s.hash_builder() == o.hash_builder();
 }
 
-/// A copy of `copied` into which `each(copy, key)` puts every key of `walked`, in trie
-/// order.
-template <class Each>
-SetRecord walk_into_copy(const SetRecord& copied, const SetRecord& walked, Each each) {
+/// Walked operands at least this large take the copy's order (see walk_into_copy):
+/// below it the copy's paths mostly stay in cache whatever the order, and sorting costs
+/// more than it saves.
+constexpr std::uint64_t kReorderedWalkMin = 1024;
+
+/// Whether the steps of a walk read the walked keys' objects (to insert them).
+enum class KeyObjects { kRead, kUnread };
+
+/// A copy of `copied` into which `step(copy, key, h)` puts every key of `walked`, h being
+/// the key's hash under the copy's HashBuilder; `removes` says whether a step may remove.
+///
+/// A large walk is merged in the copy's trie order instead (quil/trie/rehash.hpp): each
+/// branch the walked keys reach is made anew once, and its paths stay in cache for all
+/// the steps below it, where the walked operand's own order sends every step down a cold
+/// path of its own and grows the branches it copies one child at a time (measured 1.9x
+/// faster for `|` on two sets of 100 000 elements built apart). A step sees the part of
+/// the copy below one slot, through the same operations. That order is only taken while
+/// nobody can tell: under QuietComparisons, so the first comparison that could run
+/// Python code abandons it, before running anything, and the steps are made again, on a
+/// fresh copy, in the walked operand's order.
+template <KeyObjects kObjects, class Step>
+SetRecord walk_into_copy(const SetRecord& copied, const SetRecord& walked, bool removes,
+                         Step step) {
+    if (walked.size() >= kReorderedWalkMin) {
+        RehashedEntries rehashed(walked, copied.hash_builder());
+        try {
+            QuietComparisons quiet;
+            return merge_steps(
+                copied, rehashed, removes,
+                [&step](auto& slots, const auto& item) {
+                    step(slots, item.entry->key(), KnownHash{item.hash});
+                },
+                [](const Key& key) {
+                    if constexpr (kObjects == KeyObjects::kRead) {
+                        __builtin_prefetch(key.object());
+                    }
+                });
+        } catch (const LoudComparison&) {
+        }
+    }
     SetRecord result = copied;
     Lookahead<SetRecord> walk(walked);
     while (const auto* entry = walk.next()) {
-        each(result, entry->key());
+        step(result, entry->key(), KnownHash{result.hash_of(entry->key())});
     }
     return result;
 }
@@ -322,22 +360,26 @@ SetRecord set_union(const SetRecord& s, const SetRecord& o) {
         return union_of(s, o);
     }
     const bool s_larger = s.size() > o.size();
-    const auto insert = [](SetRecord& result, const Key& key) {
+    const auto insert = [](auto& result, const Key& key, KnownHash h) {
         if (key.equals_itself_silently()) {
-            const auto* stored = result.lookup_unique_hash(key);
+            const auto* stored = result.lookup_unique_hash(key, h);
             if (stored != nullptr && stored->key().object() == key.object()) {
                 return;
             }
         }
-        result.insert_in_place(Key(key));
+        result.insert_in_place(Key(key), h);
     };
-    return walk_into_copy(s_larger ? s : o, s_larger ? o : s, insert);
+    return walk_into_copy<KeyObjects::kRead>(s_larger ? s : o, s_larger ? o : s, false, insert);
 }
 
 /// Walks the smaller operand (s on a tie) and keeps what the larger holds, in a fresh
 /// record: the walked operand's objects, a new HashBuilder. By structure the result keeps
 /// the operands' HashBuilder (its subtrees are theirs); a HashBuilder is still drawn, so
 /// the sets made after it get the HashBuilders they get after the walk.
+///
+/// A large walk probes in the probed operand's trie order, as walk_into_copy does, and
+/// marks what it finds by walk position, so the result is still built from the kept
+/// elements in walk order.
 SetRecord set_intersection(const SetRecord& s, const SetRecord& o) {
     if (hash_alike(s, o)) {
         static_cast<void>(HashBuilder::draw());
@@ -347,6 +389,29 @@ SetRecord set_intersection(const SetRecord& s, const SetRecord& o) {
     const SetRecord& walked = s_walked ? s : o;
     const SetRecord& probed = s_walked ? o : s;
     SetBulkInsert result;
+    if (walked.size() >= kReorderedWalkMin) {
+        RehashedEntries rehashed(walked, probed.hash_builder());
+        std::vector<bool> kept(rehashed.size());
+        bool quiet_throughout = true;
+        try {
+            QuietComparisons quiet;
+            for_each_rehashed(rehashed, [&](const auto& item) {
+                kept[item.position] = probed.contains(item.entry->key(), KnownHash{item.hash});
+            });
+        } catch (const LoudComparison&) {
+            quiet_throughout = false;
+        }
+        if (quiet_throughout) {
+            result.reserve(static_cast<std::size_t>(std::count(kept.begin(), kept.end(), true)));
+            Lookahead<SetRecord> walk(walked);
+            for (std::size_t position = 0; const auto* entry = walk.next(); ++position) {
+                if (kept[position]) {
+                    result.add(Key(entry->key()));
+                }
+            }
+            return std::move(result).finish();
+        }
+    }
     Lookahead<SetRecord> walk(walked);
     while (const auto* entry = walk.next()) {
         if (probed.contains(entry->key())) {
@@ -361,9 +426,8 @@ SetRecord set_difference(const SetRecord& s, const SetRecord& o) {
     if (hash_alike(s, o)) {
         return difference_of(s, o);
     }
-    return walk_into_copy(s, o, [](SetRecord& result, const Key& key) {
-        result.remove_in_place(key);
-    });
+    return walk_into_copy<KeyObjects::kUnread>(
+        s, o, true, [](auto& result, const Key& key, KnownHash h) { result.remove_in_place(key, h); });
 }
 
 /// Copies the larger operand (o on a tie) and toggles each element of the other one:
@@ -376,18 +440,18 @@ SetRecord set_symmetric_difference(const SetRecord& s, const SetRecord& o) {
         return symmetric_difference_of(s, o);
     }
     const bool s_larger = s.size() > o.size();
-    const auto toggle = [](SetRecord& result, const Key& key) {
+    const auto toggle = [](auto& result, const Key& key, KnownHash h) {
         if (key.equals_itself_silently()) {
-            if (!result.remove_in_place(key)) {
-                result.insert_in_place(Key(key));
+            if (!result.remove_in_place(key, h)) {
+                result.insert_in_place(Key(key), h);
             }
-        } else if (result.contains(key)) {
-            result.remove_in_place(key);
+        } else if (result.contains(key, h)) {
+            result.remove_in_place(key, h);
         } else {
-            result.insert_in_place(Key(key));
+            result.insert_in_place(Key(key), h);
         }
     };
-    return walk_into_copy(s_larger ? s : o, s_larger ? o : s, toggle);
+    return walk_into_copy<KeyObjects::kRead>(s_larger ? s : o, s_larger ? o : s, true, toggle);
 }
 
 using Algebra = SetRecord (*)(const SetRecord&, const SetRecord&);

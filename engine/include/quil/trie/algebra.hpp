@@ -28,7 +28,8 @@
 //     every element meets its own entry. Elements whose key equals itself silently
 //     need no work (union and intersection keep the node, difference and symmetric
 //     difference drop it), so a subtree of such elements without buckets is settled
-//     without touching anything but its entry blocks (silent_subtree);
+//     by reading its branch blocks alone, whose slot tags say which entries are silent
+//     (silent_subtree; the tags are in node.hpp);
 //   - nothing on the copied side: in union and symmetric difference, W's subtree is the
 //     result when it holds no bucket, since inserting distinct hashes into an empty
 //     slot compares nothing and builds that very shape (the shape of a trie depends
@@ -70,19 +71,6 @@
 namespace quil {
 
 namespace detail {
-
-/// Whether comparing `key` with the very same key object is true and unobservable.
-template <class K>
-bool equals_itself_silently(const K& key) noexcept {
-    if constexpr (requires {
-                      { key.equals_itself_silently() }
-                      noexcept->std::same_as<bool>;
-                  }) {
-        return key.equals_itself_silently();
-    } else {
-        return false;
-    }
-}
 
 /// Whether two keys are one object.
 template <class K>
@@ -261,12 +249,35 @@ private:
                 return changed_to(only);
             }
         }
+        if (present == b_bits && &left != &right && holds_children_of(right, present, changed,
+                                                                      results, left)) {
+            // The very children of b's branch (in a union where b only added to a, say):
+            // b's node is the result, and nothing is copied or counted again.
+            return changed_to(b);
+        }
         Ref made(Branch::make(len));
         for (std::uint64_t bits = present; bits != 0; bits &= bits - 1) {
             const auto i = static_cast<unsigned>(std::countr_zero(bits));
             branch_set(made, i, (changed >> i) & 1u ? std::move(results[i]) : *left.get(i));
         }
         return changed_to(std::move(made));
+    }
+
+    /// Whether the merged children of a branch (results where `changed`, a's children
+    /// elsewhere, in the slots of `present`) are the very children of `right`, which has
+    /// those slots.
+    static bool holds_children_of(const Branch& right, std::uint64_t present,
+                                  std::uint64_t changed, const std::array<Ref, kDegree>& results,
+                                  const Branch& left) noexcept {
+        const Ref* theirs = right.slots();
+        for (std::uint64_t bits = present; bits != 0; bits &= bits - 1) {
+            const auto i = static_cast<unsigned>(std::countr_zero(bits));
+            const Ref& ours = (changed >> i) & 1u ? results[i] : *left.get(i);
+            if (!ours.same(*theirs++)) {
+                return false;
+            }
+        }
+        return true;
     }
 
     /// The walk algorithm's steps for the elements below one slot, on that slot alone:
@@ -544,22 +555,22 @@ private:
     static bool silent_subtree(const Ref& slot, std::uint64_t& count) {
         if (slot.is_entry()) {
             ++count;
-            return equals_itself_silently(slot.entry()->key());
+            return slot.is_silent_entry();  // from the slot's tag: no entry block is read
         }
         if (slot.is_collision()) {
             return false;
         }
         const Branch& branch = *slot.branch();
         const Ref* children = branch.slots();
-        // Entry blocks of one branch are usually near each other (bulk building makes
-        // them in trie order): ask for them all before reading the first.
+        // Most children are single entries: their tags are checked here, without a call.
         for (unsigned r = 0; r < branch.len; ++r) {
-            if (children[r].is_entry()) {
-                __builtin_prefetch(children[r].entry());
-            }
-        }
-        for (unsigned r = 0; r < branch.len; ++r) {
-            if (!silent_subtree(children[r], count)) {
+            const Ref& child = children[r];
+            if (child.is_entry()) {
+                if (!child.is_silent_entry()) {
+                    return false;
+                }
+                ++count;
+            } else if (!silent_subtree(child, count)) {
                 return false;
             }
         }

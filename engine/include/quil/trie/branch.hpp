@@ -84,11 +84,11 @@ public:
     }
 
     /// The shallow copy taken when a shared branch must be written: the same bitmap and
-    /// clones of the children, with exactly one spare slot so that the insertion that
-    /// usually follows does not reallocate.
-    static SparseArray* copy_of(const SparseArray& source) {
+    /// clones of the children, with `spare` free slots (as far as 64 allow): by default
+    /// exactly one, so that the insertion that usually follows does not reallocate.
+    static SparseArray* copy_of(const SparseArray& source, unsigned spare = 1) {
         const unsigned len = source.len;
-        const unsigned capacity = std::min(len + 1, kMaxCapacity);
+        const unsigned capacity = std::min(len + std::min(spare, kMaxCapacity), kMaxCapacity);
         SparseArray* copy = allocate(capacity);
         copy->set_bitmap(source.bitmap());
         copy->len = source.len;

@@ -181,7 +181,16 @@ namespace quil {
 namespace detail {
 template <TrieKey K, TrieHasher Hasher, Heap H>
 struct SetAlgebra;
+template <TrieKey K, TrieHasher Hasher, Heap H>
+struct RehashedMergeAccess;
 }  // namespace detail
+
+/// A key's trie hash under a map's HashBuilder (TrieMap::hash_of), worked out by a caller
+/// that needed it before the operation: the operations that take one trust it and hash
+/// nothing again.
+struct KnownHash {
+    std::uint64_t value;
+};
 
 /// One version of a persistent hash map (or, with V = NoValue, a set). A small record
 /// with value semantics: copying it is O(1) and shares every node. The const operations
@@ -241,18 +250,23 @@ public:
 
     /// The entry stored for `key`, or null. Borrowed for as long as this version lives.
     /// Allocates nothing; calls key equality only on entries with an equal trie hash.
-    const Entry* lookup(const K& key) const { return find(key).entry; }
+    const Entry* lookup(const K& key) const { return lookup(key, KnownHash{hash_of(key)}); }
+    const Entry* lookup(const K& key, KnownHash h) const { return find(key, h.value).entry; }
 
     /// lookup, when no other entry shares the key's trie hash: inserting an equal key then
     /// replaces the entry where it stands. Null when the key is absent, and when entries
     /// share its hash, where insertion moves the replaced key in front of them (their
     /// iteration order changes).
     const Entry* lookup_unique_hash(const K& key) const {
-        const Found found = find(key);
+        return lookup_unique_hash(key, KnownHash{hash_of(key)});
+    }
+    const Entry* lookup_unique_hash(const K& key, KnownHash h) const {
+        const Found found = find(key, h.value);
         return found.in_bucket ? nullptr : found.entry;
     }
 
     bool contains(const K& key) const { return lookup(key) != nullptr; }
+    bool contains(const K& key, KnownHash h) const { return lookup(key, h) != nullptr; }
 
     /// A new version mapping `key` to `value` (takes over both). Copies the root and
     /// one node per level of the key's path, even when an equal key maps to an
@@ -271,6 +285,10 @@ public:
     /// record holds alone are changed in place, so bulk building copies each node once.
     bool insert_in_place(K key, V value) {
         const std::uint64_t h = hash_of(key);
+        return insert_in_place(std::move(key), std::move(value), KnownHash{h});
+    }
+    bool insert_in_place(K key, V value, KnownHash known) {
+        const std::uint64_t h = known.value;
         EntryWithHash e = EntryWithHash::make(h, std::move(key), std::move(value));
         detail::make_writable(root_);
         if (!detail::insert_at(root_, e, h, 0, hashing())) {
@@ -281,6 +299,9 @@ public:
     }
     bool insert_in_place(K key) requires std::same_as<V, NoValue> {
         return insert_in_place(std::move(key), NoValue{});
+    }
+    bool insert_in_place(K key, KnownHash h) requires std::same_as<V, NoValue> {
+        return insert_in_place(std::move(key), NoValue{}, h);
     }
 
     /// A new version without `key`. When the key is absent, a copy of the receiver
@@ -297,8 +318,9 @@ public:
 
     /// Removes `key` from this record; true when an entry was removed. The removed
     /// entry is released (its key and value go with it unless another version holds it).
-    bool remove_in_place(const K& key) {
-        const std::uint64_t h = hash_of(key);
+    bool remove_in_place(const K& key) { return remove_in_place(key, KnownHash{hash_of(key)}); }
+    bool remove_in_place(const K& key, KnownHash known) {
+        const std::uint64_t h = known.value;
         // A root that is a single entry leaves the map empty when it goes, and the empty
         // branch that then becomes the root is made first: nothing may fail once an
         // entry is gone.
@@ -364,14 +386,16 @@ private:
     // Set algebra by structure (algebra.hpp) walks both operands' nodes.
     template <TrieKey, TrieHasher, Heap>
     friend struct detail::SetAlgebra;
+    // So do steps merged into a set in another set's order (rehash.hpp).
+    template <TrieKey, TrieHasher, Heap>
+    friend struct detail::RehashedMergeAccess;
 
     /// What a search for a key finds, and whether it sits in a collision bucket.
     struct Found {
         const Entry* entry;
         bool in_bucket;
     };
-    Found find(const K& key) const {
-        const std::uint64_t h = hash_of(key);
+    Found find(const K& key, std::uint64_t h) const {
         const Ref* node = &root_;
         unsigned depth = 0;
         // Each level reads the branch's bitmap and then one child slot: the slot's tag
