@@ -403,12 +403,12 @@ SetRecord set_intersection(const SetRecord& s, const SetRecord& o) {
         }
         if (quiet_throughout) {
             result.reserve(static_cast<std::size_t>(std::count(kept.begin(), kept.end(), true)));
-            Lookahead<SetRecord> walk(walked);
-            for (std::size_t position = 0; const auto* entry = walk.next(); ++position) {
-                if (kept[position]) {
-                    result.add(Key(entry->key()));
+            std::size_t position = 0;
+            walked.for_each([&](const SetRecord::Entry& entry) {
+                if (kept[position++]) {
+                    result.add(Key(entry.key()));
                 }
-            }
+            });
             return std::move(result).finish();
         }
     }

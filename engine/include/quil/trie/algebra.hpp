@@ -498,23 +498,6 @@ private:
         return {nullptr, true};
     }
 
-    /// Calls `each(entry)` for every entry below `slot`, in trie order.
-    template <class Each>
-    static void for_each_entry(const Ref& slot, Each&& each) {
-        if (slot.is_entry()) {
-            each(*slot.entry());
-        } else if (slot.is_collision()) {
-            for (const Handle& element : slot.collision()->list) {
-                each(element.entry());
-            }
-        } else if (slot.is_branch()) {
-            const Branch& branch = *slot.branch();
-            for (unsigned r = 0; r < branch.len; ++r) {
-                for_each_entry(branch.slots()[r], each);
-            }
-        }
-    }
-
     /// The number of entries below `slot`; reads no entry block.
     static std::uint64_t count_entries(const Ref& slot) {
         if (slot.is_entry()) {

@@ -76,21 +76,21 @@ public:
         std::size_t* start = starts.get();
         std::fill(start, start + kKeys, std::size_t{0});
         std::size_t n = 0;
-        auto walk = walked.iter();
-        while (const EntryType* entry = walk.next()) {
-            const std::uint64_t hash = Hasher::hash(target, entry->key().hash_feed());
+        walked.for_each([&](const EntryType& entry) {
+            const std::uint64_t hash = Hasher::hash(target, entry.key().hash_feed());
             hashes.get()[n++] = hash;
             ++start[order_key(hash)];
-        }
+        });
         std::size_t next = 0;
         for (std::size_t key = 0; key < kKeys; ++key) {
             next += std::exchange(start[key], next);
         }
-        auto again = walked.iter();
-        for (std::size_t position = 0; position < size_; ++position) {
+        std::size_t position = 0;
+        walked.for_each([&](const EntryType& entry) {
             const std::uint64_t hash = hashes.get()[position];
-            items_.get()[start[order_key(hash)]++] = Item{hash, again.next(), position};
-        }
+            items_.get()[start[order_key(hash)]++] = Item{hash, &entry, position};
+            ++position;
+        });
     }
     RehashedEntries(const RehashedEntries&) = delete;
     RehashedEntries& operator=(const RehashedEntries&) = delete;

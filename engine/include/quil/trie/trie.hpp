@@ -340,6 +340,13 @@ public:
     /// alive and unchanged while the iterator is used.
     Iter iter() const { return Iter(root_, size_); }
 
+    /// Calls `each(entry)` for every entry, in trie order: a whole walk without the
+    /// iterator's bookkeeping (detail::for_each_entry).
+    template <class Each>
+    void for_each(Each&& each) const {
+        detail::for_each_entry(root_, each);
+    }
+
     /// Calls `visit(entry)` (an int result) on every entry this version holds alone, and
     /// returns the first nonzero result, or 0: see Ownership in the essay above. Entries
     /// in nodes shared with another holder are left out.
