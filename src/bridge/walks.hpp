@@ -84,22 +84,6 @@ Status for_each_item(PyObject* iterable, Each&& each) {
 
 // ---------------------------------------------------------------- trie records
 
-/// Calls `step(item)` for each item of `items` (a RehashedEntries, quil/trie/rehash.hpp)
-/// in its order. That order is another trie's, so the entry blocks sit at scattered
-/// addresses: they are prefetched far enough ahead to keep several misses in flight.
-template <class Items, class Step>
-void for_each_rehashed(const Items& items, Step&& step) {
-    constexpr std::size_t kEntriesAhead = 16;
-    const auto* item = items.begin();
-    const std::size_t n = items.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        if (i + kEntriesAhead < n) {
-            __builtin_prefetch(item[i + kEntriesAhead].entry);
-        }
-        step(item[i]);
-    }
-}
-
 /// A walk over a map or set record (Record::iter()) that runs a few entries ahead of its
 /// consumer and prefetches them.
 ///

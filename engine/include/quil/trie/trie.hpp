@@ -268,6 +268,50 @@ public:
     bool contains(const K& key) const { return lookup(key) != nullptr; }
     bool contains(const K& key, KnownHash h) const { return lookup(key, h) != nullptr; }
 
+    /// Up to this many lookups go through lookup_group at once.
+    static constexpr unsigned kLookupGroup = 16;
+
+    /// lookup for keys[0..n) (n <= kLookupGroup), whose trie hashes under this map are
+    /// hashes[0..n): found[i] is what lookup(*keys[i]) gives. The descents go level by
+    /// level for the whole group, each level asking for the blocks of the next, so that
+    /// the cache misses of different lookups overlap where one lookup's come one after
+    /// another. The keys are compared afterwards, in order, as the lookups one by one
+    /// would compare them: the same calls in the same order.
+    void lookup_group(const K* const* keys, const std::uint64_t* hashes, unsigned n,
+                      const Entry** found) const {
+        const Ref* node[kLookupGroup];
+        std::uint64_t descending = 0;  // bit i: lookup i is still on a branch
+        for (unsigned i = 0; i < n; ++i) {
+            node[i] = &root_;
+            descending |= std::uint64_t{1} << i;
+        }
+        for (unsigned depth = 0; descending != 0; ++depth) {
+            for (std::uint64_t bits = descending; bits != 0; bits &= bits - 1) {
+                const auto i = static_cast<unsigned>(std::countr_zero(bits));
+                if (!node[i]->is_branch()) {
+                    descending &= ~(std::uint64_t{1} << i);
+                    continue;
+                }
+                if (detail::exhausted(depth)) {
+                    panic("hash cannot be exhausted if we are on a branch");
+                }
+                node[i] = node[i]->branch()->get(detail::digit(hashes[i], depth));
+                if (node[i] == nullptr) {
+                    descending &= ~(std::uint64_t{1} << i);
+                } else if (node[i]->is_branch()) {
+                    node[i]->prefetch_slots();
+                    __builtin_prefetch(node[i]->branch());
+                } else {
+                    __builtin_prefetch(node[i]->is_entry() ? static_cast<const void*>(node[i]->entry())
+                                                           : static_cast<const void*>(node[i]->collision()));
+                }
+            }
+        }
+        for (unsigned i = 0; i < n; ++i) {
+            found[i] = node[i] == nullptr ? nullptr : find_at_leaf(*node[i], *keys[i], hashes[i]).entry;
+        }
+    }
+
     /// A new version mapping `key` to `value` (takes over both). Copies the root and
     /// one node per level of the key's path, even when an equal key maps to an
     /// identical value: the result always has its own path and a new entry.
@@ -418,6 +462,12 @@ private:
             node->prefetch_slots();
             ++depth;
         }
+        return find_at_leaf(*node, key, h);
+    }
+
+    /// find's end, on the leaf (an entry or a bucket) its descent reached.
+    Found find_at_leaf(const Ref& leaf, const K& key, std::uint64_t h) const {
+        const Ref* node = &leaf;
         const std::uint64_t feed = key.hash_feed();
         if (node->is_entry()) {
             const Entry* entry = node->entry();
