@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <functional>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -116,6 +119,52 @@ TYPED_TEST(TrieCore, LookupUniqueHashFindsOnlyEntriesNoOtherEntrySharesAHashWith
     EXPECT_EQ(map.lookup_unique_hash(TestKey(5, 1)), nullptr);
     EXPECT_NE(map.lookup(TestKey(5, 1)), nullptr);
     EXPECT_EQ(map.lookup_unique_hash(TestKey(6, 4)), nullptr);
+}
+
+TYPED_TEST(TrieCore, LookupGroupFindsWhatLookupFindsWithTheSameComparisonsInOrder) {
+    // Hashes from few digits, so that paths share levels, leaves sit at several depths
+    // and equal hashes meet in buckets; probes for stored keys, for unequal keys with a
+    // stored hash, and for absent hashes, in groups of every size.
+    std::mt19937_64 random(11);
+    const auto draw_hash = [&random] {
+        return hash_of_digits({static_cast<unsigned>(random() % 4), static_cast<unsigned>(random() % 3),
+                               static_cast<unsigned>(random() % 64)});
+    };
+    for (const std::size_t size : {0u, 1u, 2u, 40u, 400u}) {
+        auto map = TypeParam::create(HashBuilder{});
+        std::vector<TestKey> probes;
+        for (std::size_t i = 0; i < size; ++i) {
+            const TestKey key(draw_hash(), static_cast<int>(i));
+            put_in_place(map, key);
+            probes.push_back(key);
+            probes.emplace_back(key.hash(), static_cast<int>(10000 + i));
+        }
+        if (size == 2) {
+            map.remove_in_place(probes[0]);  // the root becomes the one entry left
+        }
+        for (int i = 0; i < 30; ++i) {
+            probes.emplace_back(draw_hash(), 20000 + i);
+        }
+        std::shuffle(probes.begin(), probes.end(), random);
+        for (std::size_t start = 0, n = 1; start < probes.size(); start += n, n = n % 16 + 1) {
+            const auto count = static_cast<unsigned>(std::min(n, probes.size() - start));
+            const TestKey* keys[16];
+            std::uint64_t hashes[16];
+            const typename TypeParam::Entry* found[16];
+            KeyLog::reset();
+            std::vector<const typename TypeParam::Entry*> expected;
+            for (unsigned i = 0; i < count; ++i) {
+                keys[i] = &probes[start + i];
+                hashes[i] = map.hash_of(*keys[i]);
+                expected.push_back(map.lookup(*keys[i]));
+            }
+            const Calls one_by_one = KeyLog::calls;
+            KeyLog::reset();
+            map.lookup_group(keys, hashes, count, found);
+            EXPECT_EQ(KeyLog::calls, one_by_one);
+            EXPECT_EQ(std::vector(found, found + count), expected);
+        }
+    }
 }
 
 TYPED_TEST(TrieCore, NewVersionAlwaysHasItsOwnRoot) {
