@@ -208,6 +208,12 @@ private:
                 visit = a_bits & b_bits;
                 break;
         }
+        // Most children are visited (a shared one by silent_subtree, which reads its
+        // branch block): their blocks are asked for together first, so that their cache
+        // misses overlap instead of coming one child after another.
+        for (std::uint64_t bits = visit & a_bits; bits != 0; bits &= bits - 1) {
+            left.get(static_cast<unsigned>(std::countr_zero(bits)))->prefetch_node();
+        }
         // Children that changed, by slot; the rest are a's.
         std::array<Ref, kDegree> results;
         Frame frame{frame_, &left, &results, 0, a_bits, 0};

@@ -363,6 +363,17 @@ public:
         }
     }
 
+    /// Starts loading the first lines of the node block this slot points at (nothing for
+    /// an entry): a branch's head, bitmap and first children.
+    void prefetch_node() const noexcept {
+        if (is_node()) {
+            const auto* block = reinterpret_cast<const char*>(bits_ & ~kTagMask);
+            __builtin_prefetch(block);
+            __builtin_prefetch(block + 64);
+            __builtin_prefetch(block + 128);
+        }
+    }
+
     /// Whether this slot holds the only count of a node block (false for an entry).
     bool is_unique_node() const noexcept {
         return is_node() && Counts::is_unique(count_of(bits_));

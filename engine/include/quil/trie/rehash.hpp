@@ -161,10 +161,7 @@ public:
             ++delta_;
             return true;
         }
-        if (slot_.is_branch() && !slot_.is_unique_node()) {
-            slot_ = Ref(Branch::copy_of(*slot_.branch(), inserts_));
-        }
-        make_writable(slot_);
+        make_slot_writable();
         if (!insert_at(slot_, e, h.value, depth_, hashing_)) {
             return false;
         }
@@ -178,7 +175,7 @@ public:
         if (slot_.is_null()) {
             return false;
         }
-        make_writable(slot_);
+        make_slot_writable();
         if (!remove_at(slot_, key, h.value, depth_, hashing_)) {
             return false;
         }
@@ -191,6 +188,16 @@ public:
     std::int64_t delta() const noexcept { return delta_; }
 
 private:
+    /// make_writable, except that a shared branch is copied with room for every insert
+    /// the steps may make into it, so that it grows at most once.
+    void make_slot_writable() {
+        if (slot_.is_branch() && !slot_.is_unique_node()) {
+            slot_ = Ref(Branch::copy_of(*slot_.branch(), inserts_));
+        } else {
+            make_writable(slot_);
+        }
+    }
+
     struct Found {
         const EntryType* entry = nullptr;
         bool in_bucket = false;
@@ -412,7 +419,7 @@ struct RehashedMergeAccess {
 /// copy the item's hash leads to (RehashedMerge says why this is the same). The items
 /// must be rehashed under `set`'s HashBuilder; `removes` says whether any step may
 /// remove. `prefetch_key(key)` is called a few items ahead of each step, for the steps'
-/// sake. The items are reordered within their groups.
+/// sake.
 template <TrieKey K, TrieHasher Hasher, Heap H, class Step, class PrefetchKey>
 TrieSet<K, Hasher, H> merge_steps(const TrieSet<K, Hasher, H>& set,
                                   RehashedEntries<K, NoValue, H>& items, bool removes, Step step,
