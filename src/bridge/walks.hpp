@@ -6,6 +6,7 @@
 #include <Python.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <new>
 #include <type_traits>
 #include <utility>
@@ -181,5 +182,59 @@ auto elements_of(const Record& record) {
         return element != nullptr ? element->get() : nullptr;
     };
 }
+
+/// A walk over one record (Lookahead) that looks each of its keys up in another record,
+/// and whose lookups descend a group ahead (TrieMap::descend_group): next() gives each
+/// walked entry with what the probed record holds for its key, null for nothing. The
+/// descents of a group overlap their cache misses; the keys are compared only as next()
+/// reaches them, one lookup after another in walk order, so a consumer that stops early
+/// makes no comparison beyond the lookups it took.
+template <class Walked, class Probed>
+class ProbingWalk {
+public:
+    using WalkedEntry = typename Walked::Entry;
+    using ProbedEntry = typename Probed::Entry;
+
+    ProbingWalk(const Walked& walked, const Probed& probed) : walk_(walked), probed_(probed) {}
+
+    /// The next walked entry (null at the end) and what the probed record holds for its key.
+    std::pair<const WalkedEntry*, const ProbedEntry*> next() {
+        if (at_ == size_) {
+            refill();
+            if (size_ == 0) {
+                return {nullptr, nullptr};
+            }
+        }
+        const unsigned i = at_++;
+        const auto& key = entries_[i]->key();
+        return {entries_[i], probed_.lookup_at(descents_[i], key, hashes_[i])};
+    }
+
+private:
+    static constexpr unsigned kGroup = Probed::kLookupGroup;
+
+    void refill() {
+        size_ = 0;
+        at_ = 0;
+        while (size_ < kGroup) {
+            const WalkedEntry* entry = walk_.next();
+            if (entry == nullptr) {
+                break;
+            }
+            entries_[size_] = entry;
+            hashes_[size_] = probed_.hash_of(entry->key());
+            ++size_;
+        }
+        probed_.descend_group(hashes_, size_, descents_);
+    }
+
+    Lookahead<Walked> walk_;
+    const Probed& probed_;
+    const WalkedEntry* entries_[kGroup];
+    std::uint64_t hashes_[kGroup];
+    typename Probed::Descent descents_[kGroup];
+    unsigned size_ = 0;
+    unsigned at_ = 0;
+};
 
 }  // namespace quil

@@ -450,14 +450,13 @@ Outcome<py::Ref> map_richcompare(PyObject* self, PyObject* other, int op) {
     }
     const MapRecord& a = map_of(self);
     const MapRecord& b = map_of(other);
-    Lookahead<MapRecord> walk(a);
+    ProbingWalk<MapRecord, MapRecord> walk(a, b);
     return pairwise_equality(op, a.size() == b.size(),
-                             [&walk, &b]() -> std::pair<PyObject*, PyObject*> {
-                                 const auto* entry = walk.next();
+                             [&walk]() -> std::pair<PyObject*, PyObject*> {
+                                 const auto [entry, found] = walk.next();
                                  if (entry == nullptr) {
                                      return {};
                                  }
-                                 const auto* found = b.lookup(entry->key());
                                  return {entry->value().get(),
                                          found != nullptr ? found->value().get() : nullptr};
                              });

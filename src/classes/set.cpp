@@ -376,47 +376,27 @@ SetRecord set_union(const SetRecord& s, const SetRecord& o) {
 /// the operands' HashBuilder (its subtrees are theirs); a HashBuilder is still drawn, so
 /// the sets made after it get the HashBuilders they get after the walk.
 ///
-/// The lookups go a group at a time (TrieMap::lookup_group): their descents overlap their
-/// cache misses, and the keys are still compared one lookup after another, in walk order,
-/// so no reordering needs hiding (measured 1.4x faster than one lookup at a time on two
-/// 100 000-element sets built apart).
+/// The lookups descend a group ahead of their comparisons (ProbingWalk), which overlaps
+/// their cache misses; the keys are still compared one lookup after another in walk
+/// order, so nothing needs hiding (measured 1.3x faster than one lookup at a time on
+/// two 100 000-element sets built apart).
 SetRecord set_intersection(const SetRecord& s, const SetRecord& o) {
     if (hash_alike(s, o)) {
         static_cast<void>(HashBuilder::draw());
         return intersection_of(s, o);
     }
     const bool s_walked = s.size() <= o.size();
-    const SetRecord& walked = s_walked ? s : o;
-    const SetRecord& probed = s_walked ? o : s;
-    constexpr unsigned kGroup = SetRecord::kLookupGroup;
-    const Key* keys[kGroup];
-    std::uint64_t hashes[kGroup];
-    const SetRecord::Entry* found[kGroup];
-    unsigned n = 0;
+    ProbingWalk<SetRecord, SetRecord> walk(s_walked ? s : o, s_walked ? o : s);
     SetBulkInsert result;
-    const auto look_up_group = [&] {
-        probed.lookup_group(keys, hashes, n, found);
-        for (unsigned i = 0; i < n; ++i) {
-            if (found[i] != nullptr) {
-                __builtin_prefetch(keys[i]->object());  // about to take a reference
-            }
+    for (;;) {
+        const auto [entry, found] = walk.next();
+        if (entry == nullptr) {
+            return std::move(result).finish();
         }
-        for (unsigned i = 0; i < n; ++i) {
-            if (found[i] != nullptr) {
-                result.add(Key(*keys[i]));
-            }
+        if (found != nullptr) {
+            result.add(Key(entry->key()));
         }
-        n = 0;
-    };
-    walked.for_each([&](const SetRecord::Entry& entry) {
-        keys[n] = &entry.key();
-        hashes[n] = probed.hash_of(entry.key());
-        if (++n == kGroup) {
-            look_up_group();
-        }
-    });
-    look_up_group();
-    return std::move(result).finish();
+    }
 }
 
 /// A copy of s without o's elements; the cost follows |o| whatever the sizes.
@@ -521,13 +501,16 @@ constexpr ArgumentSpec kSetSymmetricDifference{
 /// Whether every element of `walked` is in `probed`, probing with the cached keys, so no
 /// element is hashed again.
 bool all_elements_in(const SetRecord& walked, const SetRecord& probed) {
-    Lookahead<SetRecord> walk(walked);
-    while (const auto* entry = walk.next()) {
-        if (!probed.contains(entry->key())) {
+    ProbingWalk<SetRecord, SetRecord> walk(walked, probed);
+    for (;;) {
+        const auto [entry, found] = walk.next();
+        if (entry == nullptr) {
+            return true;
+        }
+        if (found == nullptr) {
             return false;
         }
     }
-    return true;
 }
 
 /// A HashTrieSet as a SetReceiver; another HashTrieSet is compared through its record.

@@ -200,6 +200,8 @@ struct KnownHash {
 template <TrieKey K, TrieValue V = NoValue, TrieHasher Hasher = SipHash13Hasher,
           Heap H = SystemHeap>
 class TrieMap {
+    using Ref = detail::NodeRef<K, V, H>;
+
 public:
     using key_type = K;
     using mapped_type = V;
@@ -268,48 +270,56 @@ public:
     bool contains(const K& key) const { return lookup(key) != nullptr; }
     bool contains(const K& key, KnownHash h) const { return lookup(key, h) != nullptr; }
 
-    /// Up to this many lookups go through lookup_group at once.
+    /// Up to this many lookups go through descend_group at once.
     static constexpr unsigned kLookupGroup = 16;
 
-    /// lookup for keys[0..n) (n <= kLookupGroup), whose trie hashes under this map are
-    /// hashes[0..n): found[i] is what lookup(*keys[i]) gives. The descents go level by
-    /// level for the whole group, each level asking for the blocks of the next, so that
-    /// the cache misses of different lookups overlap where one lookup's come one after
-    /// another. The keys are compared afterwards, in order, as the lookups one by one
-    /// would compare them: the same calls in the same order.
-    void lookup_group(const K* const* keys, const std::uint64_t* hashes, unsigned n,
-                      const Entry** found) const {
-        const Ref* node[kLookupGroup];
+    /// Where a lookup's descent ends: the leaf (an entry or a bucket) whose keys it must
+    /// compare, or none.
+    struct Descent {
+        const Ref* leaf = nullptr;
+    };
+
+    /// The descents of lookups whose trie hashes under this map are hashes[0..n)
+    /// (n <= kLookupGroup), into descents[0..n), comparing no key. They go level by level
+    /// for the whole group, each level asking for the blocks of the next, so that the
+    /// cache misses of different lookups overlap where one lookup's come one after
+    /// another. lookup_at then finishes each lookup.
+    void descend_group(const std::uint64_t* hashes, unsigned n, Descent* descents) const {
         std::uint64_t descending = 0;  // bit i: lookup i is still on a branch
         for (unsigned i = 0; i < n; ++i) {
-            node[i] = &root_;
+            descents[i].leaf = &root_;
             descending |= std::uint64_t{1} << i;
         }
         for (unsigned depth = 0; descending != 0; ++depth) {
             for (std::uint64_t bits = descending; bits != 0; bits &= bits - 1) {
                 const auto i = static_cast<unsigned>(std::countr_zero(bits));
-                if (!node[i]->is_branch()) {
+                const Ref*& node = descents[i].leaf;
+                if (!node->is_branch()) {
                     descending &= ~(std::uint64_t{1} << i);
                     continue;
                 }
                 if (detail::exhausted(depth)) {
                     panic("hash cannot be exhausted if we are on a branch");
                 }
-                node[i] = node[i]->branch()->get(detail::digit(hashes[i], depth));
-                if (node[i] == nullptr) {
+                node = node->branch()->get(detail::digit(hashes[i], depth));
+                if (node == nullptr) {
                     descending &= ~(std::uint64_t{1} << i);
-                } else if (node[i]->is_branch()) {
-                    node[i]->prefetch_slots();
-                    __builtin_prefetch(node[i]->branch());
+                } else if (node->is_branch()) {
+                    __builtin_prefetch(node->branch());
+                    node->prefetch_slots();
+                } else if (node->is_entry()) {
+                    __builtin_prefetch(node->entry());
                 } else {
-                    __builtin_prefetch(node[i]->is_entry() ? static_cast<const void*>(node[i]->entry())
-                                                           : static_cast<const void*>(node[i]->collision()));
+                    __builtin_prefetch(node->collision());
                 }
             }
         }
-        for (unsigned i = 0; i < n; ++i) {
-            found[i] = node[i] == nullptr ? nullptr : find_at_leaf(*node[i], *keys[i], hashes[i]).entry;
-        }
+    }
+
+    /// lookup(key), for a key whose trie hash is h, from where its descent ended: the
+    /// comparisons lookup makes, and only those.
+    const Entry* lookup_at(Descent descent, const K& key, std::uint64_t h) const {
+        return descent.leaf == nullptr ? nullptr : find_at_leaf(*descent.leaf, key, h).entry;
     }
 
     /// A new version mapping `key` to `value` (takes over both). Copies the root and
@@ -432,7 +442,6 @@ public:
     }
 
 private:
-    using Ref = detail::NodeRef<K, V, H>;
 
     // Set algebra by structure (algebra.hpp) walks both operands' nodes.
     template <TrieKey, TrieHasher, Heap>
