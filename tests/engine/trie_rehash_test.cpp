@@ -14,6 +14,7 @@
 #include <string>
 #include <type_traits>
 #include <utility>
+#include <unordered_map>
 #include <vector>
 
 #include "quil/trie/algebra.hpp"
@@ -280,14 +281,24 @@ Set step_whole_copy(const Set& set, const Set& walked, Step& step) {
     return copy;
 }
 
+/// Each entry of `walked` by its walk position.
+std::unordered_map<const Entry*, std::size_t> positions_in(const Set& walked) {
+    std::unordered_map<const Entry*, std::size_t> positions;
+    for (const Entry* entry : walk_of(walked)) {
+        positions.emplace(entry, positions.size());
+    }
+    return positions;
+}
+
 /// The same steps merged in `set`'s trie order.
 template <class Step>
 Set step_merged(const Set& set, const Set& walked, Step& step) {
     Items items(walked, set.hash_builder());
+    const auto positions = positions_in(walked);
     return merge_steps(
         set, items, Step::kRemoves,
-        [&step](auto& slots, const Item& item) {
-            step(slots, item.entry->key(), KnownHash{item.hash}, item.position);
+        [&step, &positions](auto& slots, const Item& item) {
+            step(slots, item.entry->key(), KnownHash{item.hash}, positions.at(item.entry));
         },
         // Reads the key, so a prefetch of anything but a live walked key is reported.
         [](const RehashKey& key) { static_cast<void>(key.id()); });
@@ -442,22 +453,23 @@ class RehashedWalk : public NothingLeftAlive<> {};
 /// whole hashes: places where only the sort's stability puts them as they are.
 std::size_t expect_rehashed_walk(const Items& items, const Set& walked) {
     const std::vector<const Entry*> walk = walk_of(walked);
+    const auto positions = positions_in(walked);
     EXPECT_EQ(items.size(), walk.size());
     std::vector<bool> seen(walk.size());
     std::size_t against_hash_order = 0;
     const Item* previous = nullptr;
     for (const Item& item : items) {
-        if (item.position >= walk.size() || seen[item.position]) {
-            ADD_FAILURE() << "position " << item.position << " out of range or repeated";
+        const auto found = positions.find(item.entry);
+        if (found == positions.end() || seen[found->second]) {
+            ADD_FAILURE() << "an entry not walked, or given twice";
             return against_hash_order;
         }
-        seen[item.position] = true;
-        EXPECT_EQ(item.entry, walk[item.position]);
+        seen[found->second] = true;
         EXPECT_EQ(item.hash, RotatingHasher::hash(kTarget, item.entry->key().hash_feed()));
         if (previous != nullptr) {
             EXPECT_LE(order_key(previous->hash), order_key(item.hash));
             if (order_key(previous->hash) == order_key(item.hash)) {
-                EXPECT_LT(previous->position, item.position);
+                EXPECT_LT(positions.at(previous->entry), found->second);
                 against_hash_order += trie_before(item.hash, previous->hash) ? 1 : 0;
             }
         }

@@ -51,7 +51,6 @@ public:
     struct Item {
         std::uint64_t hash;  // under the other HashBuilder
         const EntryType* entry;
-        std::size_t position;  // in the walked trie's own order
     };
 
     /// Items are ordered by their first two digits: steps on one second-level branch of
@@ -88,7 +87,7 @@ public:
         std::size_t position = 0;
         walked.for_each([&](const EntryType& entry) {
             const std::uint64_t hash = hashes.get()[position];
-            items_.get()[start[order_key(hash)]++] = Item{hash, &entry, position};
+            items_.get()[start[order_key(hash)]++] = Item{hash, &entry};
             ++position;
         });
     }
