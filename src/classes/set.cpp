@@ -386,8 +386,12 @@ SetRecord set_intersection(const SetRecord& s, const SetRecord& o) {
         return intersection_of(s, o);
     }
     const bool s_walked = s.size() <= o.size();
-    ProbingWalk<SetRecord, SetRecord> walk(s_walked ? s : o, s_walked ? o : s);
+    const SetRecord& walked = s_walked ? s : o;
+    ProbingWalk<SetRecord, SetRecord> walk(walked, s_walked ? o : s);
     SetBulkInsert result;
+    // Room for every walked element at once: growing by doubling copies the items
+    // collected so far again and again.
+    result.reserve(static_cast<std::size_t>(walked.size()));
     for (;;) {
         const auto [entry, found] = walk.next();
         if (entry == nullptr) {
