@@ -348,7 +348,7 @@ def _versions_and_independent_copies(padding):
 
 @pytest.mark.parametrize("method, operator_", OPERATIONS, ids=[op[0] for op in OPERATIONS])
 @pytest.mark.parametrize("swap", [False, True], ids=["left-right", "right-left"])
-@pytest.mark.parametrize("padding", [0, 1500], ids=["small", "large"])
+@pytest.mark.parametrize("padding", [0, 5000], ids=["small", "large"])
 def test_algebra_on_versions_of_one_set_is_that_on_independent_sets(
     method, operator_, swap, padding
 ):
@@ -373,9 +373,9 @@ def test_algebra_on_versions_of_one_set_is_that_on_independent_sets(
     assert nan_free(operator_(s, o)) == operator_(nan_free(s), nan_free(o))
 
 
-# Operands of thousands of elements built apart: their algebra takes the copied operand's
-# trie order while no comparison can run Python code, and the walk's own order as soon as
-# one could. Either way the result must be the walk's, step for step.
+# Operands of thousands of elements built apart (walks of 4 096 elements or more take the
+# copied operand's trie order while no comparison can run Python code, and the walk's own
+# order as soon as one could). Either way the result must be the walk's, step for step.
 
 
 def _walk_step_by_step(method, s, o, elements=list):
@@ -423,7 +423,7 @@ NAN = float("nan")
 
 
 @pytest.mark.parametrize("method, operator_", OPERATIONS, ids=[op[0] for op in OPERATIONS])
-@pytest.mark.parametrize("sizes", [(2500, 2000), (2000, 2500), (2000, 2000)],
+@pytest.mark.parametrize("sizes", [(4000, 3000), (3000, 4000), (3000, 3000)],
                          ids=["s-larger", "o-larger", "tie"])
 def test_algebra_of_large_sets_built_apart_is_the_walk(method, operator_, sizes):
     s = HashTrieSet(_fresh_elements(0, sizes[0]))
@@ -458,8 +458,8 @@ def test_algebra_of_large_sets_with_python_eq_makes_the_walks_calls(method, oper
         unequal = [LoggedKey(7919 * i, f"{side}{i}") for i in range(1, 60, 4)]
         return equal + unequal
 
-    s = HashTrieSet(_fresh_elements(0, 1800) + keys("s"))
-    o = HashTrieSet(_fresh_elements(900, 2600) + keys("o"))
+    s = HashTrieSet(_fresh_elements(0, 3000) + keys("s"))
+    o = HashTrieSet(_fresh_elements(1500, 4500) + keys("o"))
     listed = {id(s): list(s), id(o): list(o)}
     LoggedKey.log.clear()
     result = operator_(s, o)
