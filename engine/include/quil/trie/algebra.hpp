@@ -468,40 +468,10 @@ private:
         return true;
     }
 
-    struct Found {
-        const EntryType* entry = nullptr;
-        bool in_bucket = false;
-    };
+    using Found = FoundBelow<K, NoValue, H>;
     /// TrieMap's lookup, from `slot` at `depth`.
     Found find_at(const Ref& slot, const K& key, std::uint64_t h, unsigned depth) const {
-        const Ref* node = &slot;
-        if (node->is_null()) {
-            return {};
-        }
-        while (node->is_branch()) {
-            if (exhausted(depth)) {
-                panic("hash cannot be exhausted if we are on a branch");
-            }
-            node = node->branch()->get(digit(h, depth));
-            if (node == nullptr) {
-                return {};
-            }
-            ++depth;
-        }
-        const std::uint64_t feed = key.hash_feed();
-        if (node->is_entry()) {
-            const EntryType* entry = node->entry();
-            if (hashing_.matches(*entry, h, feed) && entry->key().equals(key)) {
-                return {entry, false};
-            }
-            return {};
-        }
-        for (const Handle& element : node->collision()->list) {
-            if (hashing_.matches(element.entry(), h, feed) && element.key().equals(key)) {
-                return {element.get(), true};
-            }
-        }
-        return {nullptr, true};
+        return find_below(slot, key, h, depth, hashing_);
     }
 
     /// The number of entries below `slot`; reads no entry block.

@@ -454,6 +454,49 @@ void for_each_entry(const NodeRef<K, V, H>& slot, Each&& each) {
     }
 }
 
+/// What a search below a slot finds, and whether it sits in a collision bucket.
+template <class K, class V, Heap H>
+struct FoundBelow {
+    const Entry<K, V, H>* entry = nullptr;
+    bool in_bucket = false;
+};
+
+/// TrieMap's lookup of `key`, whose trie hash is h, from `slot` at `depth`: the same
+/// descent and the same comparisons, for operations that work on one slot of a trie
+/// (set algebra, merged steps).
+template <class K, class V, Heap H, class Hashing>
+FoundBelow<K, V, H> find_below(const NodeRef<K, V, H>& slot, const K& key, std::uint64_t h,
+                               unsigned depth, const Hashing& hashing) {
+    const NodeRef<K, V, H>* node = &slot;
+    if (node->is_null()) {
+        return {};
+    }
+    while (node->is_branch()) {
+        if (exhausted(depth)) {
+            panic("hash cannot be exhausted if we are on a branch");
+        }
+        node = node->branch()->get(digit(h, depth));
+        if (node == nullptr) {
+            return {};
+        }
+        ++depth;
+    }
+    const std::uint64_t feed = key.hash_feed();
+    if (node->is_entry()) {
+        const Entry<K, V, H>* entry = node->entry();
+        if (hashing.matches(*entry, h, feed) && entry->key().equals(key)) {
+            return {entry, false};
+        }
+        return {};
+    }
+    for (const EntryWithHash<K, V, H>& element : node->collision()->list) {
+        if (hashing.matches(element.entry(), h, feed) && element.key().equals(key)) {
+            return {element.get(), true};
+        }
+    }
+    return {nullptr, true};
+}
+
 /// Starts loading what a value refers to, when its type says how (a `prefetch()`
 /// member): a lookup that has found its entry asks for the value while it compares the
 /// key, which for a Python key is a load of its own.

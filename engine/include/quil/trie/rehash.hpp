@@ -145,7 +145,7 @@ public:
 
     /// TrieMap::lookup_unique_hash, from this slot.
     const EntryType* lookup_unique_hash(const K& key, KnownHash h) const {
-        const Found found = find(key, h.value);
+        const auto found = find(key, h.value);
         return found.in_bucket ? nullptr : found.entry;
     }
     /// TrieMap::contains, from this slot.
@@ -197,40 +197,8 @@ private:
         }
     }
 
-    struct Found {
-        const EntryType* entry = nullptr;
-        bool in_bucket = false;
-    };
-    Found find(const K& key, std::uint64_t h) const {
-        const Ref* node = &slot_;
-        unsigned depth = depth_;
-        if (node->is_null()) {
-            return {};
-        }
-        while (node->is_branch()) {
-            if (exhausted(depth)) {
-                panic("hash cannot be exhausted if we are on a branch");
-            }
-            node = node->branch()->get(digit(h, depth));
-            if (node == nullptr) {
-                return {};
-            }
-            ++depth;
-        }
-        const std::uint64_t feed = key.hash_feed();
-        if (node->is_entry()) {
-            const EntryType* entry = node->entry();
-            if (hashing_.matches(*entry, h, feed) && entry->key().equals(key)) {
-                return {entry, false};
-            }
-            return {};
-        }
-        for (const Handle& element : node->collision()->list) {
-            if (hashing_.matches(element.entry(), h, feed) && element.key().equals(key)) {
-                return {element.get(), true};
-            }
-        }
-        return {nullptr, true};
+    FoundBelow<K, NoValue, H> find(const K& key, std::uint64_t h) const {
+        return find_below(slot_, key, h, depth_, hashing_);
     }
 
     Ref& slot_;
