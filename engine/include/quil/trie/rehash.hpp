@@ -12,8 +12,8 @@
 // What changes and what does not. Each entry's hash under the other HashBuilder is
 // computed once, here, and handed to the step (KnownHash), which then hashes nothing.
 // The order is the other trie's order as far as its first digits, which is what makes
-// steps share paths; beyond that, and among entries with one whole hash, the
-// walked operand's order is kept (the sort is stable). Callers that reorder steps this
+// steps share paths; beyond that, and among entries with one whole hash, the walked
+// operand's order is kept (the sort is stable). Callers that reorder steps this
 // way must know that steps on different hashes cannot observe each other: a step's
 // outcome depends only on what the other trie holds under that step's hash, and only
 // steps on that hash change it, and those keep their relative order. What they cannot
@@ -29,8 +29,8 @@
 #include <utility>
 
 #include "quil/common/memory.hpp"
-#include "quil/trie/bulk.hpp"
 #include "quil/common/panic.hpp"
+#include "quil/trie/bulk.hpp"
 #include "quil/trie/hash_builder.hpp"
 #include "quil/trie/insert.hpp"
 #include "quil/trie/node.hpp"
