@@ -26,56 +26,9 @@ using testing::IdentityHasher;
 using testing::KeyLog;
 using testing::NothingLeftAlive;
 
-/// How a key compares with the very same key object.
-enum class Kind {
-    kSilent,  // equal, and nobody can tell it was asked (an exact str or int above us)
-    kPlain,   // equal, through a comparison that is logged (Python code above us)
-    kNaN,     // unequal to everything, itself included, through a logged comparison
-};
-
-/// A key with a chosen trie hash. Keys are equal when their ids are (unless kNaN); the
-/// tag tells apart equal key objects. Comparisons are logged in KeyLog, except a silent
-/// key's with its very same object.
-class AlgebraKey {
-public:
-    AlgebraKey(std::uint64_t hash, int id, Kind kind, int tag = 0)
-        : hash_(hash), id_(id), tag_(tag), kind_(kind) {
-        ++KeyLog::live;
-    }
-    AlgebraKey(const AlgebraKey& other) noexcept
-        : hash_(other.hash_), id_(other.id_), tag_(other.tag_), kind_(other.kind_) {
-        ++KeyLog::live;
-    }
-    AlgebraKey(AlgebraKey&& other) noexcept : AlgebraKey(std::as_const(other)) {}
-    AlgebraKey& operator=(const AlgebraKey&) = delete;
-    ~AlgebraKey() { --KeyLog::live; }
-
-    std::uint64_t hash_feed() const noexcept { return hash_; }
-    bool equals_itself_silently() const noexcept { return kind_ == Kind::kSilent; }
-    bool same_object(const AlgebraKey& other) const noexcept {
-        return id_ == other.id_ && tag_ == other.tag_;
-    }
-    bool equals(const AlgebraKey& probe) const {
-        if (kind_ == Kind::kSilent && same_object(probe)) {
-            return true;
-        }
-        ++KeyLog::eq_calls;
-        KeyLog::calls.emplace_back(id_, probe.id_);
-        if (KeyLog::eq_calls == KeyLog::fail_at) {
-            throw EqFailure();
-        }
-        return id_ == probe.id_ && kind_ != Kind::kNaN;
-    }
-
-    int id() const { return id_; }
-    int tag() const { return tag_; }
-
-private:
-    std::uint64_t hash_;
-    int id_;
-    int tag_;
-    Kind kind_;
-};
+using testing::Kind;
+/// Silent, plain or NaN-like keys with chosen trie hashes (under IdentityHasher).
+using AlgebraKey = testing::KindKey;
 
 using Set = TrieSet<AlgebraKey, IdentityHasher, CountingHeap>;
 

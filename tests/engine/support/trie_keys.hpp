@@ -104,6 +104,64 @@ private:
     int tag_;
 };
 
+/// How a key compares with the very same key object.
+enum class Kind {
+    kSilent,  // equal, and nobody can tell it was asked (an exact str or int above us)
+    kPlain,   // equal, through a comparison that is logged (Python code above us)
+    kNaN,     // unequal to everything, itself included, through a logged comparison
+};
+
+/// A key with a chosen feed and a Kind, for the tests of what may skip a comparison (set
+/// algebra, merged steps). Keys are equal when their ids are (unless kNaN); the tag tells
+/// equal key objects apart. Comparisons are logged in KeyLog, and can be made to throw,
+/// except a silent key's with its very own object. `feeds` counts reads of the feed:
+/// whoever reads it has read the entry block holding the key.
+class KindKey {
+public:
+    static inline std::size_t feeds = 0;
+
+    KindKey(std::uint64_t feed, int id, Kind kind, int tag = 0)
+        : feed_(feed), id_(id), tag_(tag), kind_(kind) {
+        ++KeyLog::live;
+    }
+    KindKey(const KindKey& other) noexcept
+        : feed_(other.feed_), id_(other.id_), tag_(other.tag_), kind_(other.kind_) {
+        ++KeyLog::live;
+    }
+    KindKey(KindKey&& other) noexcept : KindKey(std::as_const(other)) {}
+    KindKey& operator=(const KindKey&) = delete;
+    ~KindKey() { --KeyLog::live; }
+
+    std::uint64_t hash_feed() const noexcept {
+        ++feeds;
+        return feed_;
+    }
+    bool equals_itself_silently() const noexcept { return kind_ == Kind::kSilent; }
+    bool same_object(const KindKey& other) const noexcept {
+        return id_ == other.id_ && tag_ == other.tag_;
+    }
+    bool equals(const KindKey& probe) const {
+        if (kind_ == Kind::kSilent && same_object(probe)) {
+            return true;
+        }
+        ++KeyLog::eq_calls;
+        KeyLog::calls.emplace_back(id_, probe.id_);
+        if (KeyLog::eq_calls == KeyLog::fail_at) {
+            throw EqFailure();
+        }
+        return id_ == probe.id_ && kind_ != Kind::kNaN;
+    }
+
+    int id() const { return id_; }
+    int tag() const { return tag_; }
+
+private:
+    std::uint64_t feed_;
+    int id_;
+    int tag_;
+    Kind kind_;
+};
+
 /// Under this hasher a key's feed is its trie hash, so tests build any shape directly.
 struct IdentityHasher {
     static std::uint64_t hash(const HashBuilder& /*builder*/, std::uint64_t feed) noexcept {
