@@ -4,7 +4,7 @@ import sys
 
 import pytest
 
-from helpers import BadRepr
+from helpers import BadRepr, HashKey
 from quil import HashTrieMap, HashTrieSet
 
 M = HashTrieMap({1: 2, 3: 4})
@@ -226,3 +226,21 @@ def test_equality_stops_reading_the_other_set_at_the_first_stranger(make):
     other = CountingSet([9, 1, 2])
     assert not (make() == other)
     assert other.pulled == 1
+
+
+@pytest.mark.parametrize(
+    "make", [lambda keys: HashTrieMap.fromkeys(keys, 0).keys(), HashTrieSet],
+    ids=["keys-view", "set"],
+)
+@pytest.mark.parametrize("other_type", [set, frozenset])
+def test_equality_with_a_builtin_set_compares_as_one_item_at_a_time(make, other_type):
+    # Against a set of strs and ints the lookups go sixteen at a time; a stored key with
+    # Python __eq__ that an int meets (same hash) is still asked exactly once, and the
+    # answer is the same.
+    stored = HashKey(7, "seven")
+    strs = [f"s{i}" for i in range(100)]
+    mine = make(strs + [stored])
+    assert (mine == other_type(strs + [7])) is False
+    assert stored.eq_calls == 1
+    assert (mine == other_type(strs + [stored])) is True
+    assert (make(strs + [7]) == other_type(strs + [7, 8])) is False
