@@ -210,13 +210,16 @@ private:
 };
 
 /// Runs a step for every item of a RehashedEntries on a copy of a set: the result of
-/// running each step on the whole copy, in the items' order, but made as a merge. Each
-/// branch the items reach is split among its children by the items' digits (they come
-/// grouped by their first digits already; deeper ones are grouped here, stably), and
-/// made anew once, with exactly the children it ends with, where stepping from the root
-/// would descend from the top for every item and grow the branch one child at a time.
-/// Below a slot that is not a branch (empty, a single entry, a bucket) the steps run on
-/// that slot alone (SlotSteps).
+/// running each step on the whole copy, in the items' order, but made as a merge. Above
+/// the depth the items are ordered to (RehashedEntries::kSortedDigits), each branch they
+/// reach is split among its children by the items' digits, and made anew once, with
+/// exactly the children it ends with. At that depth, and below any slot that is not a
+/// branch (empty, a single entry, a bucket), the group's steps run on that slot alone
+/// (SlotSteps), which copies a shared branch once, with room for the group's inserts.
+/// Stepping from the root would descend from the top for every item and grow each
+/// copied branch one child at a time. (A merge at every depth, each branch made anew
+/// with exactly its children, measured 1.3x slower: grouping the few items below a
+/// second-level branch costs more than the copy's spare room.)
 ///
 /// Why this is the same. A step's work happens on its hash's path, below the slot the
 /// merge hands it, and the merge keeps the items' relative order within every slot: in
