@@ -20,8 +20,11 @@
 namespace quil {
 namespace {
 
+using testing::Blocks;
+using testing::Census;
 using testing::CountingHeap;
 using testing::dump;
+using testing::fail_each_allocation;
 using testing::hash_of_digits;
 using testing::ids;
 using testing::KeyLog;
@@ -31,46 +34,6 @@ using testing::TestMap;
 using testing::TestSet;
 using testing::Tracked;
 using testing::value_for;
-
-/// Blocks, keys and values alive.
-struct Census {
-    std::size_t blocks = CountingHeap::live_blocks;
-    std::size_t keys = KeyLog::live;
-    std::size_t values = Tracked::live();
-    bool operator==(const Census&) const = default;
-};
-
-/// Whether a failed attempt may leave blocks behind in its receiver: an in-place update
-/// keeps the equal copies it made of shared nodes (they go when the record goes).
-enum class Blocks { kAllReleased, kCopiesKept };
-
-/// Runs `operation` with its nth allocation failing, for n = 1, 2, ... until it runs to
-/// the end. After each failure nothing the attempt made is alive and `intact()` holds
-/// its checks. Returns how many attempts failed.
-template <class Operation, class Intact>
-std::size_t fail_each_allocation(Operation&& operation, Intact&& intact,
-                                 Blocks blocks = Blocks::kAllReleased) {
-    for (std::size_t n = 1;; ++n) {
-        const Census before;
-        CountingHeap::fail_nth(n);
-        try {
-            operation();
-        } catch (const std::bad_alloc&) {
-            EXPECT_FALSE(CountingHeap::failure_pending());
-            Census after;
-            if (blocks == Blocks::kCopiesKept) {
-                after.blocks = before.blocks;
-            }
-            EXPECT_EQ(after, before) << "after failing allocation " << n;
-            intact();
-            continue;
-        }
-        // The chosen allocation never came: the run made fewer, and none failed quietly.
-        EXPECT_TRUE(CountingHeap::failure_pending()) << "allocation " << n << " failed unseen";
-        CountingHeap::disarm();
-        return n - 1;
-    }
-}
 
 // ---------------------------------------------------------------- the hash trie
 

@@ -25,8 +25,10 @@
 namespace quil {
 namespace {
 
+using testing::Census;
 using testing::CountingHeap;
 using testing::EqFailure;
+using testing::fail_each_allocation;
 using testing::hash_of_digits;
 using testing::KeyLog;
 using testing::NothingLeftAlive;
@@ -126,13 +128,6 @@ std::string shape(const Set& set) {
     }
     return out;
 }
-
-/// Blocks and keys alive.
-struct Census {
-    std::size_t blocks = CountingHeap::live_blocks;
-    std::size_t keys = KeyLog::live;
-    bool operator==(const Census&) const = default;
-};
 
 // ---------------------------------------------------------------- the steps
 
@@ -507,30 +502,6 @@ TEST_F(MergeSteps, AgreeWithSteppingOnAWholeCopyAndFailCleanly) {
     EXPECT_GT(reached.buckets, 0u);
     EXPECT_GT(reached.single_entry_roots, 0u);
     EXPECT_GT(reached.failures, 0u);
-}
-
-/// Runs `attempt` with its 1st, 2nd, ... allocation failing until it runs to the end;
-/// after each failure nothing it made is alive and `intact()` holds. Returns how many
-/// attempts failed.
-template <class Attempt, class Intact>
-std::size_t fail_each_allocation(Attempt&& attempt, Intact&& intact) {
-    for (std::size_t n = 1;; ++n) {
-        const Census before;
-        CountingHeap::fail_nth(n);
-        try {
-            attempt();
-        } catch (const std::bad_alloc&) {
-            EXPECT_EQ(Census(), before) << "after failing allocation " << n;
-            intact();
-            continue;
-        } catch (...) {
-            CountingHeap::disarm();
-            throw;
-        }
-        EXPECT_TRUE(CountingHeap::failure_pending()) << "allocation " << n << " failed unseen";
-        CountingHeap::disarm();
-        return n - 1;
-    }
 }
 
 template <class Step>

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <deque>
 #include <initializer_list>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
@@ -238,6 +239,50 @@ std::vector<int> ids(const Map& map) {
         out.push_back(entry->key().id());
     }
     return out;
+}
+
+/// Blocks, keys and values alive.
+struct Census {
+    std::size_t blocks = CountingHeap::live_blocks;
+    std::size_t keys = KeyLog::live;
+    std::size_t values = Tracked::live();
+    bool operator==(const Census&) const = default;
+};
+
+/// Whether a failed attempt may leave blocks behind in its receiver: an in-place update
+/// keeps the equal copies it made of shared nodes (they go when the record goes).
+enum class Blocks { kAllReleased, kCopiesKept };
+
+/// Runs `operation` with its nth allocation failing, for n = 1, 2, ... until it runs to
+/// the end. After each failure nothing the attempt made is alive and `intact()` holds
+/// its checks. Returns how many attempts failed. Any other exception disarms the heap
+/// and goes on.
+template <class Operation, class Intact>
+std::size_t fail_each_allocation(Operation&& operation, Intact&& intact,
+                                 Blocks blocks = Blocks::kAllReleased) {
+    for (std::size_t n = 1;; ++n) {
+        const Census before;
+        CountingHeap::fail_nth(n);
+        try {
+            operation();
+        } catch (const std::bad_alloc&) {
+            EXPECT_FALSE(CountingHeap::failure_pending());
+            Census after;
+            if (blocks == Blocks::kCopiesKept) {
+                after.blocks = before.blocks;
+            }
+            EXPECT_EQ(after, before) << "after failing allocation " << n;
+            intact();
+            continue;
+        } catch (...) {
+            CountingHeap::disarm();
+            throw;
+        }
+        // The chosen allocation never came: the run made fewer, and none failed quietly.
+        EXPECT_TRUE(CountingHeap::failure_pending()) << "allocation " << n << " failed unseen";
+        CountingHeap::disarm();
+        return n - 1;
+    }
 }
 
 }  // namespace quil::testing
